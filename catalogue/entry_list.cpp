@@ -1,0 +1,67 @@
+#include "catalogue/entry_list.h"
+
+EntryList gameList;
+EntryList appList;
+
+namespace {
+
+constexpr std::string_view kDirectoryEntryName = "autoadd";
+
+// Input may carry a zero byte; as stored text it would end there anyway, so
+// everything after it is dropped before lengths are judged.
+std::string_view upToZero(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+bool fitsSlot(std::string_view text) { return text.size() <= kMaxTextLength; }
+
+// Copies `text` into `slot` and ends it with a zero byte; returns the next
+// byte of the slot.
+char* storeText(char* slot, std::string_view text) {
+  slot += text.copy(slot, text.size());
+  *slot = '\0';
+  return slot;
+}
+
+// Every addition ends here. The limits are checked before anything is written,
+// and the path rule is judged on the path as it would be stored (suffix
+// included). The entry is composed in the free slot past the end, which only
+// the count makes part of the list, so a refused addition leaves the list
+// exactly as it was.
+AddResult addEntry(EntryList& list, std::string_view name, std::string_view path,
+                   std::string_view suffix) {
+  if (list.count >= kMaxEntries) return AddResult::kListFull;
+  if (!fitsSlot(name) || path.size() + suffix.size() > kMaxTextLength)
+    return AddResult::kTooLong;
+
+  char* const stored_path = list.paths[list.count];
+  storeText(storeText(stored_path, path), suffix);
+  if (isRejectedPath({stored_path, path.size() + suffix.size()}))
+    return AddResult::kRejected;
+  storeText(list.names[list.count], name);
+  ++list.count;
+  return AddResult::kAccepted;
+}
+
+}  // namespace
+
+AddResult addDirectoryEntry(EntryList& list, std::string_view path) {
+  path = upToZero(path);
+  const bool ends_in_backslash = !path.empty() && path.back() == '\\';
+  return addEntry(list, kDirectoryEntryName, path, ends_in_backslash ? "" : "\\");
+}
+
+AddResult addTitleEntry(EntryList& list, std::string_view name,
+                        std::string_view path) {
+  return addEntry(list, upToZero(name), upToZero(path), "");
+}
+
+bool isRejectedPath(std::string_view path) {
+  return path.size() > 2 && path[2] == ':';
+}
+
+int count(const EntryList& list) { return list.count; }
+
+MenuEntry entry(const EntryList& list, int i) {
+  return {list.names[i], list.paths[i]};
+}

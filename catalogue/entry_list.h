@@ -1,0 +1,62 @@
+// The game list and the app list: what the user has entered, in order, with
+// the rules for adding to them. They start empty and only grow at the end.
+#ifndef HALVANE_CATALOGUE_ENTRY_LIST_H_
+#define HALVANE_CATALOGUE_ENTRY_LIST_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Most entries one list holds.
+inline constexpr int kMaxEntries = 255;
+// Bytes of one name or path slot: the text and its terminating zero byte.
+inline constexpr std::size_t kFieldSize = 255;
+// Longest name or path that fits a slot.
+inline constexpr std::size_t kMaxTextLength = kFieldSize - 1;
+
+// One menu line, handed out read-only. Neither text contains whitespace.
+struct MenuEntry {
+  std::string_view name;
+  std::string_view path;
+};
+
+// Entries 0 to count - 1 are slot i of both tables, in order of addition.
+// Slots at or beyond count hold nothing of meaning.
+struct EntryList {
+  char names[kMaxEntries][kFieldSize];
+  char paths[kMaxEntries][kFieldSize];
+  std::int32_t count;
+};
+
+// The two lists of the program, empty at start and never cleared.
+extern EntryList gameList;
+extern EntryList appList;
+
+// What became of an addition. Only kAccepted changes the list.
+enum class AddResult {
+  kAccepted,  // the entry is now the list's last one
+  kRejected,  // the path has a colon as its third character
+  kListFull,  // not stored: the list already holds kMaxEntries entries
+  kTooLong,   // not stored: the name or path exceeds kMaxTextLength
+};
+
+// Adds the folder `path` under the name "autoadd", first appending a backslash
+// unless the path already ends in one. Text ends at its first zero byte.
+AddResult addDirectoryEntry(EntryList& list, std::string_view path);
+
+// Adds a single program by name and path, both stored as given. Text ends at
+// its first zero byte.
+AddResult addTitleEntry(EntryList& list, std::string_view name,
+                        std::string_view path);
+
+// True when the path's third character (position 2) is a colon; such paths are
+// refused for every kind of entry.
+bool isRejectedPath(std::string_view path);
+
+// Number of valid entries.
+int count(const EntryList& list);
+
+// Entry `i`, for 0 <= i < count(list).
+MenuEntry entry(const EntryList& list, int i);
+
+#endif  // HALVANE_CATALOGUE_ENTRY_LIST_H_

@@ -1,0 +1,104 @@
+// Facts about adding to an entry list: what is stored, what is refused, and
+// that a refusal leaves the list as it was.
+#include "catalogue/entry_list.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Kind { kDirectory, kTitle };
+
+struct AddCase {
+  const char* what;
+  int already_stored;  // entries in the list before the addition
+  Kind kind;
+  std::string name;  // single programs only
+  std::string path;
+  AddResult result;
+  std::string stored_path;  // when accepted
+};
+
+const std::string k253(253, 'p');
+const std::string k254(254, 'p');
+const std::string k255(255, 'p');
+
+const AddCase kAddCases[] = {
+    {"directory with backslash kept", 0, Kind::kDirectory, "", "e:\\games\\", AddResult::kAccepted, "e:\\games\\"},
+    {"directory gets one backslash", 0, Kind::kDirectory, "", "e:\\games", AddResult::kAccepted, "e:\\games\\"},
+    {"drive alone: backslash is third", 0, Kind::kDirectory, "", "e:", AddResult::kAccepted, "e:\\"},
+    {"one letter directory", 0, Kind::kDirectory, "", "e", AddResult::kAccepted, "e\\"},
+    {"empty directory path", 0, Kind::kDirectory, "", "", AddResult::kAccepted, "\\"},
+    {"slash is not a backslash", 0, Kind::kDirectory, "", "e:\\games/", AddResult::kAccepted, "e:\\games/\\"},
+    {"directory colon at 2", 0, Kind::kDirectory, "", "hd:\\apps\\", AddResult::kRejected, ""},
+    {"colon at 2 once backslash added", 0, Kind::kDirectory, "", "ab:", AddResult::kRejected, ""},
+    {"backslash at 2 is fine", 0, Kind::kDirectory, "", "ab", AddResult::kAccepted, "ab\\"},
+    {"title path unchanged", 0, Kind::kTitle, "Racer", "e:\\testdrive\\default.xbe", AddResult::kAccepted, "e:\\testdrive\\default.xbe"},
+    {"title folder gets no backslash", 0, Kind::kTitle, "Racer", "e:\\games/", AddResult::kAccepted, "e:\\games/"},
+    {"title colon at 2", 0, Kind::kTitle, "Racer", "hd:\\x.xbe", AddResult::kRejected, ""},
+    {"title short path never rejected", 0, Kind::kTitle, "Racer", "e:", AddResult::kAccepted, "e:"},
+    {"title empty path", 0, Kind::kTitle, "", "", AddResult::kAccepted, ""},
+    {"autoadd is an ordinary name", 0, Kind::kTitle, "autoadd", "e:\\g", AddResult::kAccepted, "e:\\g"},
+    {"zero byte ends the path", 0, Kind::kTitle, "Racer", std::string("e:\\a\0:b", 6), AddResult::kAccepted, "e:\\a"},
+    {"zero byte ends a long path", 0, Kind::kTitle, "Racer", "ab" + std::string(1, '\0') + k255, AddResult::kAccepted, "ab"},
+    {"longest title path", 0, Kind::kTitle, "Racer", k254, AddResult::kAccepted, k254},
+    {"title path too long", 0, Kind::kTitle, "Racer", k255, AddResult::kTooLong, ""},
+    {"longest name", 0, Kind::kTitle, k254, "e:\\a", AddResult::kAccepted, "e:\\a"},
+    {"name too long", 0, Kind::kTitle, k255, "e:\\a", AddResult::kTooLong, ""},
+    {"directory fits with its backslash", 0, Kind::kDirectory, "", k253, AddResult::kAccepted, k253 + "\\"},
+    {"directory too long with backslash", 0, Kind::kDirectory, "", k254, AddResult::kTooLong, ""},
+    {"longest directory ending in backslash", 0, Kind::kDirectory, "", k253 + "\\", AddResult::kAccepted, k253 + "\\"},
+    {"too long outranks the path rule", 0, Kind::kTitle, "Racer", "hd:" + k254, AddResult::kTooLong, ""},
+    {"last free place", kMaxEntries - 1, Kind::kTitle, "Racer", "e:\\r", AddResult::kAccepted, "e:\\r"},
+    {"full list", kMaxEntries, Kind::kTitle, "Racer", "e:\\r", AddResult::kListFull, ""},
+    {"full list outranks the path rule", kMaxEntries, Kind::kDirectory, "", "hd:\\", AddResult::kListFull, ""},
+};
+
+std::vector<std::string> describeEntries(const EntryList& list) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < count(list); ++i)
+    lines.push_back(std::string(entry(list, i).name) + "==" + std::string(entry(list, i).path));
+  return lines;
+}
+
+AddResult add(EntryList& list, Kind kind, const std::string& name, const std::string& path) {
+  return kind == Kind::kDirectory ? addDirectoryEntry(list, path) : addTitleEntry(list, name, path);
+}
+
+TEST(EntryList, AddingFollowsTheRules) {
+  for (const AddCase& c : kAddCases) {
+    SCOPED_TRACE(c.what);
+    const auto list = std::make_unique<EntryList>();
+    for (int i = 0; i < c.already_stored; ++i)
+      ASSERT_EQ(addTitleEntry(*list, "T" + std::to_string(i), "e:\\t"), AddResult::kAccepted);
+    const std::vector<std::string> before = describeEntries(*list);
+
+    EXPECT_EQ(add(*list, c.kind, c.name, c.path), c.result);
+
+    std::vector<std::string> expected = before;
+    if (c.result == AddResult::kAccepted) {
+      const std::string name = c.kind == Kind::kDirectory ? "autoadd" : c.name.substr(0, c.name.find('\0'));
+      expected.push_back(name + "==" + c.stored_path);
+    }
+    EXPECT_EQ(describeEntries(*list), expected);
+  }
+}
+
+TEST(EntryList, RefusedAdditionLeavesItsSlotToTheNext) {
+  const auto list = std::make_unique<EntryList>();
+  EXPECT_EQ(addTitleEntry(*list, "Bad", "hd:\\a\\long\\path.xbe"), AddResult::kRejected);
+  EXPECT_EQ(addTitleEntry(*list, "Short", "e"), AddResult::kAccepted);
+  EXPECT_EQ(addDirectoryEntry(*list, "hd:\\apps"), AddResult::kRejected);
+  EXPECT_EQ(addDirectoryEntry(*list, "f"), AddResult::kAccepted);
+  EXPECT_EQ(describeEntries(*list), (std::vector<std::string>{"Short==e", "autoadd==f\\"}));
+}
+
+TEST(EntryList, ProgramListsStartEmpty) {
+  EXPECT_EQ(count(gameList), 0);
+  EXPECT_EQ(count(appList), 0);
+}
+
+}  // namespace
