@@ -1,0 +1,28 @@
+// The two menu files the launcher reads: where they are, the start-up test
+// that they can be read, and the writer that rewrites both from the lists.
+#ifndef HALVANE_CATALOGUE_MENU_FILES_H_
+#define HALVANE_CATALOGUE_MENU_FILES_H_
+
+#include <string_view>
+
+#include "catalogue/entry_list.h"
+#include "platform/platform.h"
+
+// Relative to the current folder: hvn, ini, then the file, in the platform's
+// own notation (".\hvn\ini\games.ini" on Windows).
+inline constexpr char kGameMenuPath[] =
+    "." HVN_PATH_SEPARATOR "hvn" HVN_PATH_SEPARATOR "ini" HVN_PATH_SEPARATOR "games.ini";
+inline constexpr char kAppMenuPath[] =
+    "." HVN_PATH_SEPARATOR "hvn" HVN_PATH_SEPARATOR "ini" HVN_PATH_SEPARATOR "apps.ini";
+
+// True when the menu file at `path` can be opened for reading and is not a
+// folder. Nothing is read.
+bool checkMenuFile(const char* path);
+
+// Rewrites the app menu and then the game menu, one "name==path" line with CR LF
+// per entry. Stops at the first file that cannot be opened, fully written or
+// closed, and returns its location; the files after it are left untouched.
+// Returns an empty view when both were written.
+std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games);
+
+#endif  // HALVANE_CATALOGUE_MENU_FILES_H_
