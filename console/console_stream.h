@@ -1,0 +1,38 @@
+// Buffered standard input and output for the dialogue. Output is held back
+// until the program needs input that has not arrived yet, so a prompt is
+// always visible before the program waits, while a scripted session moves in
+// large blocks instead of a system call per line.
+#ifndef HALVANE_CONSOLE_CONSOLE_STREAM_H_
+#define HALVANE_CONSOLE_CONSOLE_STREAM_H_
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct ConsoleStream {
+  explicit ConsoleStream(int input_fd = kStandardInput,
+                         int output_fd = kStandardOutput);
+
+  int input_fd;
+  int output_fd;
+  std::vector<char> input;       // bytes read, of which [input_begin, input_end) are unread
+  std::size_t input_begin = 0;
+  std::size_t input_end = 0;
+  bool input_ended = false;      // once set, no further read is attempted
+  std::vector<char> output;      // the first output_size bytes are still to be written
+  std::size_t output_size = 0;
+};
+
+// Queues `text` for standard output, each '\n' as the console's line end.
+void writeText(ConsoleStream& console, std::string_view text);
+
+// Writes all queued output. A failed write drops it: there is nobody to tell.
+void flushOutput(ConsoleStream& console);
+
+// Makes sure unread input is buffered, flushing output before a read that may
+// wait. Returns false once input has ended.
+bool fillInput(ConsoleStream& console);
+
+#endif  // HALVANE_CONSOLE_CONSOLE_STREAM_H_

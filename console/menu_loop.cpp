@@ -1,0 +1,152 @@
+#include "console/menu_loop.h"
+
+#include "catalogue/menu_files.h"
+#include "console/token_reader.h"
+
+namespace {
+
+constexpr std::string_view kMenu =
+    "\n     Halvane menu creator 1.0\n\n\n"
+    " 1. Add Game Directory\n"
+    " 2. Add App Directory\n"
+    " 3. Add Game\n"
+    " 4. Add App\n"
+    " 5. Print Games list\n"
+    " 6. Print App list\n"
+    " 7. Write Files & Exit\n"
+    " 8. Exit\n";
+
+constexpr std::string_view kFileCheckFailed = "File check failed\n";
+constexpr std::string_view kNextSelection = "Next selection\n";
+constexpr std::string_view kCouldNotWrite = "Could not write ";
+
+constexpr int kSuccess = 0;
+constexpr int kWriteFailed = 1;
+
+enum class Action { kAddDirectory, kAddTitle, kPrintList, kWriteFilesAndExit, kExit };
+
+// One row per menu selection. Only the fields an action uses are set.
+struct Command {
+  char selection;
+  Action action;
+  EntryList* list;
+  std::string_view name_prompt;  // single-program dialogue
+  std::string_view path_prompt;  // both add dialogues
+  std::string_view header;       // listings
+};
+
+const Command kCommands[] = {
+    {'1', Action::kAddDirectory, &gameList, {},
+     "Enter pull path to directory, example  e:\\games\\ or f:\\games\\ \n", {}},
+    {'2', Action::kAddDirectory, &appList, {},
+     "Enter pull path to directory, example  e:\\apps\\ or f:\\apps\\ \n", {}},
+    {'3', Action::kAddTitle, &gameList, "Enter Name of game\n",
+     "Enter pull path to games, example  e:\\testdrive\\default.xbe \n", {}},
+    {'4', Action::kAddTitle, &appList, "Enter Name of App\n",
+     "Enter pull path to app, example  e:\\dirwalker\\default.xbe \n", {}},
+    {'5', Action::kPrintList, &gameList, {}, {}, "Print Games \n"},
+    {'6', Action::kPrintList, &appList, {}, {}, "Print Apps \n"},
+    {'7', Action::kWriteFilesAndExit, nullptr, {}, {}, {}},
+    {'8', Action::kExit, nullptr, {}, {}, {}},
+};
+
+const Command* findCommand(char selection) {
+  for (const Command& command : kCommands)
+    if (command.selection == selection) return &command;
+  return nullptr;
+}
+
+std::string_view messageFor(AddResult result) {
+  switch (result) {
+    case AddResult::kAccepted: return {};
+    case AddResult::kRejected: return "Bad directory path\n";
+    case AddResult::kListFull: return "List is full\n";
+    case AddResult::kTooLong: return "Name or path too long\n";
+  }
+  return {};
+}
+
+// Asks for the name (single programs only) and the path, then adds the entry.
+// Returns false when input ended first; the half-entered entry is dropped.
+bool runAddDialogue(ConsoleStream& console, const Command& command) {
+  Token name;
+  Token path;
+  if (command.action == Action::kAddTitle) {
+    writeText(console, command.name_prompt);
+    if (!readToken(console, name)) return false;
+  }
+  writeText(console, command.path_prompt);
+  if (!readToken(console, path)) return false;
+  const AddResult result =
+      command.action == Action::kAddTitle
+          ? addTitleEntry(*command.list, tokenText(name), tokenText(path))
+          : addDirectoryEntry(*command.list, tokenText(path));
+  writeText(console, messageFor(result));
+  return true;
+}
+
+// Writes both menu files. A file that could not be written is named, and the
+// status says so, since the user's entries would otherwise be lost unnoticed.
+int writeFilesAndExit(ConsoleStream& console) {
+  const std::string_view failed = writeMenuFiles(appList, gameList);
+  if (failed.empty()) return kSuccess;
+  writeText(console, kCouldNotWrite);
+  writeText(console, failed);
+  writeText(console, "\n");
+  return kWriteFailed;
+}
+
+// The dialogue from the start-up test to the way out; returns the exit status.
+// The end of input ends it at once wherever it is met, since every further
+// read would find nothing and the menu would repeat for ever.
+int runDialogue(ConsoleStream& console) {
+  if (!checkMenuFile(kGameMenuPath) || !checkMenuFile(kAppMenuPath)) {
+    writeText(console, kFileCheckFailed);
+    skipOneByte(console);
+    return kSuccess;
+  }
+  for (Token selection;;) {
+    writeText(console, kMenu);
+    if (!readToken(console, selection)) return kSuccess;
+    const Command* const command = findCommand(selection.bytes[0]);
+    if (command == nullptr) {
+      writeText(console, kNextSelection);
+      continue;
+    }
+    switch (command->action) {
+      case Action::kAddDirectory:
+      case Action::kAddTitle:
+        if (!runAddDialogue(console, *command)) return kSuccess;
+        break;
+      case Action::kPrintList:
+        printEntryList(console, command->header, *command->list);
+        break;
+      case Action::kWriteFilesAndExit:
+        return writeFilesAndExit(console);
+      case Action::kExit:
+        return kSuccess;
+    }
+  }
+}
+
+}  // namespace
+
+int runMenuLoop() {
+  prepareConsoleStreams();
+  ConsoleStream console;
+  const int status = runDialogue(console);
+  flushOutput(console);
+  return status;
+}
+
+void printEntryList(ConsoleStream& console, std::string_view header,
+                    const EntryList& list) {
+  writeText(console, header);
+  for (int i = 0; i < count(list); ++i) {
+    const MenuEntry line = entry(list, i);
+    writeText(console, line.name);
+    writeText(console, "==");
+    writeText(console, line.path);
+    writeText(console, "\n");
+  }
+}

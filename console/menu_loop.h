@@ -1,0 +1,19 @@
+// The program's dialogue: the start-up test, then the numbered menu shown again
+// and again until the user writes the files or leaves.
+#ifndef HALVANE_CONSOLE_MENU_LOOP_H_
+#define HALVANE_CONSOLE_MENU_LOOP_H_
+
+#include <string_view>
+
+#include "catalogue/entry_list.h"
+#include "console/console_stream.h"
+
+// Runs the whole program on standard input and output. Returns the exit
+// status: 1 when the menu files could not be written, otherwise 0.
+int runMenuLoop();
+
+// Prints `header`, then one "name==path" line per entry of `list`.
+void printEntryList(ConsoleStream& console, std::string_view header,
+                    const EntryList& list);
+
+#endif  // HALVANE_CONSOLE_MENU_LOOP_H_

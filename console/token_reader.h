@@ -1,0 +1,32 @@
+// Console input as whitespace-delimited tokens, which is how every answer of
+// the dialogue is given.
+#ifndef HALVANE_CONSOLE_TOKEN_READER_H_
+#define HALVANE_CONSOLE_TOKEN_READER_H_
+
+#include <cstddef>
+#include <string_view>
+
+#include "catalogue/entry_list.h"
+#include "console/console_stream.h"
+
+// A token as far as it is kept: at most kFieldSize bytes, one more than any
+// list stores, so that a longer token is still seen to be too long while a
+// token of any size costs no more memory than this.
+struct Token {
+  char bytes[kFieldSize];
+  std::size_t size = 0;
+};
+
+// The kept bytes of `token`.
+std::string_view tokenText(const Token& token);
+
+// Skips whitespace (space, tab, LF, VT, FF, CR), then consumes the token up to
+// the next whitespace, which is left unread. Every other byte, zero included,
+// is part of the token. Returns false, with an empty token, when input ends
+// before a token starts.
+bool readToken(ConsoleStream& console, Token& token);
+
+// Consumes one byte of input, whatever it is, waiting for it if need be.
+void skipOneByte(ConsoleStream& console);
+
+#endif  // HALVANE_CONSOLE_TOKEN_READER_H_

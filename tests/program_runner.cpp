@@ -1,0 +1,123 @@
+#include "tests/program_runner.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+using Clock = std::chrono::steady_clock;
+
+int millisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+void closeInput(Child& child) {
+  if (child.input_fd >= 0) close(child.input_fd);
+  child.input_fd = -1;
+}
+
+// Reads what is available; false once the child has closed its output.
+bool collect(Child& child) {
+  char buffer[65536];
+  const ssize_t n = read(child.output_fd, buffer, sizeof buffer);
+  if (n > 0) child.output.append(buffer, static_cast<std::size_t>(n));
+  return n > 0 || (n < 0 && errno == EINTR);
+}
+
+}  // namespace
+
+Child startProgram(const std::vector<std::string>& command, const std::string& folder,
+                   bool unprivileged) {
+  // A child that stops reading must not kill the test with SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+  int to_child[2];
+  int from_child[2];
+  if (pipe(to_child) != 0 || pipe(from_child) != 0) std::abort();
+  Child child;
+  child.pid = fork();
+  if (child.pid == 0) {
+    dup2(to_child[0], 0);
+    dup2(from_child[1], 1);
+    close(to_child[0]);
+    close(to_child[1]);
+    close(from_child[0]);
+    close(from_child[1]);
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    if (unprivileged && getuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
+      _exit(126);
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(to_child[0]);
+  close(from_child[1]);
+  child.input_fd = to_child[1];
+  // Never block on a full input pipe while the child waits to be read from.
+  fcntl(child.input_fd, F_SETFL, O_NONBLOCK);
+  child.output_fd = from_child[0];
+  return child;
+}
+
+bool converse(Child& child, std::string_view input,
+              const std::function<bool(const std::string&)>& done, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  bool output_open = true;
+  while (output_open && (!input.empty() || !done(child.output))) {
+    pollfd fds[2] = {{child.output_fd, POLLIN, 0}, {child.input_fd, POLLOUT, 0}};
+    const nfds_t watched = input.empty() || child.input_fd < 0 ? 1 : 2;
+    const int ready = poll(fds, watched, millisecondsLeft(deadline));
+    if (ready == 0) return false;
+    if (ready < 0) continue;
+    if (fds[0].revents != 0) output_open = collect(child);
+    if (watched == 2 && fds[1].revents != 0) {
+      const ssize_t n = write(child.input_fd, input.data(), input.size());
+      if (n > 0) {
+        input.remove_prefix(static_cast<std::size_t>(n));
+      } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        input = {};  // the child has stopped reading; the rest cannot be sent
+      }
+    }
+  }
+  return true;
+}
+
+int finish(Child& child, std::string_view input, int timeout_ms) {
+  bool ended = converse(child, input, [](const std::string&) { return true; }, timeout_ms);
+  closeInput(child);
+  ended = ended && converse(child, {}, [](const std::string&) { return false; }, timeout_ms);
+  if (!ended) kill(child.pid, SIGKILL);
+  close(child.output_fd);
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+  if (!ended) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string makeTempFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/hvn-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  chmod(pattern.c_str(), 0755);
+  return pattern;
+}
+
+std::vector<std::string> commandFromEnvironment(const char* variable) {
+  std::vector<std::string> command;
+  const char* value = std::getenv(variable);
+  std::istringstream words(value != nullptr ? value : "");
+  for (std::string word; words >> word;) command.push_back(word);
+  return command;
+}

@@ -1,0 +1,42 @@
+// Runs the built program as a child process with pipes on its standard input
+// and output, so tests can talk to it as a user or a script would.
+#ifndef HALVANE_TESTS_PROGRAM_RUNNER_H_
+#define HALVANE_TESTS_PROGRAM_RUNNER_H_
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <sys/types.h>
+
+struct Child {
+  pid_t pid = -1;
+  int input_fd = -1;   // the child's standard input; -1 once closed
+  int output_fd = -1;  // the child's standard output
+  std::string output;  // everything the child has printed so far
+};
+
+// Starts `command` (program and arguments) in `folder`. With `unprivileged`,
+// a root caller runs the child as user nobody.
+Child startProgram(const std::vector<std::string>& command, const std::string& folder,
+                   bool unprivileged = false);
+
+// Sends `input` while collecting output, then keeps collecting until `done`
+// holds for the output so far or the child closes its output. Returns false if
+// that took longer than `timeout_ms`.
+bool converse(Child& child, std::string_view input,
+              const std::function<bool(const std::string&)>& done, int timeout_ms);
+
+// Sends `input`, closes the child's input, collects the rest of its output and
+// returns its exit status (128 + signal number if a signal ended it, -1 if it
+// had not ended within `timeout_ms`).
+int finish(Child& child, std::string_view input, int timeout_ms);
+
+// Creates a fresh empty folder for one test case, readable by everyone.
+std::string makeTempFolder();
+
+// The program command from the environment variable `variable`, split on spaces.
+std::vector<std::string> commandFromEnvironment(const char* variable);
+
+#endif  // HALVANE_TESTS_PROGRAM_RUNNER_H_
