@@ -96,10 +96,11 @@ int writeFilesAndExit(ConsoleStream& console) {
   return kWriteFailed;
 }
 
-// The dialogue from the start-up test to the way out; returns the exit status.
-// The end of input ends it at once wherever it is met, since every further
-// read would find nothing and the menu would repeat for ever.
-int runDialogue(ConsoleStream& console) {
+}  // namespace
+
+// The end of input ends the session at once wherever it is met, since every
+// further read would find nothing and the menu would repeat for ever.
+int runMenuSession(ConsoleStream& console) {
   if (!checkMenuFile(kGameMenuPath) || !checkMenuFile(kAppMenuPath)) {
     writeText(console, kFileCheckFailed);
     skipOneByte(console);
@@ -129,12 +130,10 @@ int runDialogue(ConsoleStream& console) {
   }
 }
 
-}  // namespace
-
 int runMenuLoop() {
   prepareConsoleStreams();
   ConsoleStream console;
-  const int status = runDialogue(console);
+  const int status = runMenuSession(console);
   flushOutput(console);
   return status;
 }

@@ -12,6 +12,11 @@
 // status: 1 when the menu files could not be written, otherwise 0.
 int runMenuLoop();
 
+// Runs the dialogue on `console`: the start-up test, then the menu until a way
+// out. Returns the exit status, as runMenuLoop does. Output may still be
+// buffered on return.
+int runMenuSession(ConsoleStream& console);
+
 // Prints `header`, then one "name==path" line per entry of `list`.
 void printEntryList(ConsoleStream& console, std::string_view header,
                     const EntryList& list);
