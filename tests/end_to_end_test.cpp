@@ -1,12 +1,14 @@
 // The built program, driven through a pipe in a fresh folder. Each row gives
 // the menu files before, the bytes typed, the exact output, the files after
-// and the exit status. HVN_PROGRAM names the program; HVN_TARGET=windows
-// expects a Windows program's CR LF console lines and backslash paths.
+// and the exit status. HVN_PROGRAM is the command that runs the program; when
+// it ends in .exe (run under Wine) the program is expected to speak Windows:
+// CR LF console lines and backslash paths.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -21,8 +23,13 @@ namespace fs = std::filesystem;
 namespace {
 
 bool targetIsWindows() {
-  const char* target = std::getenv("HVN_TARGET");
-  return target != nullptr && std::string(target) == "windows";
+  static const bool windows = [] {
+    const std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
+    const std::string suffix = ".exe";
+    return !command.empty() && command.back().size() >= suffix.size() &&
+           command.back().compare(command.back().size() - suffix.size(), suffix.size(), suffix) == 0;
+  }();
+  return windows;
 }
 
 // Wine takes its time over starting a program; a native one does not.
@@ -233,6 +240,19 @@ std::string onConsole(const std::string& text) {
   return result;
 }
 
+// A fresh folder for one session, and beside it the file that takes the
+// program's standard error. On the way out, whichever way that is, the errors
+// are shown if the test failed, and both are removed.
+struct Scratch {
+  const fs::path folder = makeTempFolder();
+  const std::string errors = folder.string() + ".stderr";
+  ~Scratch() {
+    if (testing::Test::HasFailure()) std::cerr << "standard error:\n" << std::ifstream(errors).rdbuf() << "\n";
+    fs::remove(errors);
+    fs::remove_all(folder);
+  }
+};
+
 bool menuShown(const std::string& output) { return output.find(onConsole(kMenu)) != std::string::npos; }
 
 class EndToEnd : public testing::TestWithParam<Case> {};
@@ -247,7 +267,8 @@ TEST_P(EndToEnd, Session) {
 
   std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
   ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
-  const fs::path folder = makeTempFolder();
+  const Scratch scratch;
+  const fs::path& folder = scratch.folder;
   const fs::path ini = folder / "hvn" / "ini";
   if (unreadable) {
     if (getuid() == 0 && access("/usr/sbin/nologin", F_OK) != 0) GTEST_SKIP() << "no unprivileged user";
@@ -261,7 +282,7 @@ TEST_P(EndToEnd, Session) {
     create(ini / "apps.ini", c.apps);
   }
 
-  Child child = startProgram(command, folder, unreadable);
+  Child child = startProgram(command, folder, scratch.errors, unreadable);
   if (c.fault != Fault::kNone) {
     ASSERT_TRUE(converse(child, "", menuShown, timeoutMs())) << "no menu appeared";
     applyFault(c.fault, ini);
@@ -276,7 +297,6 @@ TEST_P(EndToEnd, Session) {
     EXPECT_EQ(describe(observe(ini / "games.ini")), describe(c.games_after.value_or(c.games)));
     EXPECT_EQ(describe(observe(ini / "apps.ini")), describe(c.apps_after.value_or(c.apps)));
   }
-  fs::remove_all(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, EndToEnd, testing::ValuesIn(cases()),
@@ -286,11 +306,12 @@ INSTANTIATE_TEST_SUITE_P(Sessions, EndToEnd, testing::ValuesIn(cases()),
 // console would: if any prompt were still buffered when the program began to
 // wait, the session would stall here.
 TEST(Interaction, PromptsArriveBeforeTheProgramWaits) {
-  const fs::path folder = makeTempFolder();
+  const Scratch scratch;
+  const fs::path& folder = scratch.folder;
   fs::create_directories(folder / "hvn" / "ini");
   std::ofstream(folder / "hvn" / "ini" / "games.ini") << "";
   std::ofstream(folder / "hvn" / "ini" / "apps.ini") << "";
-  Child child = startProgram(commandFromEnvironment("HVN_PROGRAM"), folder);
+  Child child = startProgram(commandFromEnvironment("HVN_PROGRAM"), folder, scratch.errors);
 
   const struct {
     const char* answer;
@@ -312,7 +333,6 @@ TEST(Interaction, PromptsArriveBeforeTheProgramWaits) {
   }
   // Input stays open until here, so the program cannot have seen its end.
   EXPECT_EQ(finish(child, "8\n", timeoutMs()), 0);
-  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 constexpr uid_t kNobody = 65534;
@@ -37,18 +39,35 @@ bool collect(Child& child) {
 
 }  // namespace
 
+Child::Child(Child&& other) noexcept
+    : pid(other.pid), input_fd(other.input_fd), output_fd(other.output_fd),
+      output(std::move(other.output)) {
+  other.pid = -1;
+}
+
+Child::~Child() {
+  if (pid < 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  closeInput(*this);
+  close(output_fd);
+}
+
 Child startProgram(const std::vector<std::string>& command, const std::string& folder,
-                   bool unprivileged) {
+                   const std::string& errors_path, bool unprivileged) {
   // A child that stops reading must not kill the test with SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
   int to_child[2];
   int from_child[2];
-  if (pipe(to_child) != 0 || pipe(from_child) != 0) std::abort();
+  const int errors = open(errors_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (errors < 0 || pipe(to_child) != 0 || pipe(from_child) != 0) std::abort();
   Child child;
   child.pid = fork();
   if (child.pid == 0) {
     dup2(to_child[0], 0);
     dup2(from_child[1], 1);
+    dup2(errors, 2);
+    close(errors);
     close(to_child[0]);
     close(to_child[1]);
     close(from_child[0]);
@@ -62,6 +81,7 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  close(errors);
   close(to_child[0]);
   close(from_child[1]);
   child.input_fd = to_child[1];
@@ -102,6 +122,7 @@ int finish(Child& child, std::string_view input, int timeout_ms) {
   close(child.output_fd);
   int status = 0;
   waitpid(child.pid, &status, 0);
+  child.pid = -1;
   if (!ended) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

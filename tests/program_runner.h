@@ -10,17 +10,27 @@
 
 #include <sys/types.h>
 
+// A running program. One not yet finished when this goes out of scope (a test
+// that stopped early) is killed, so no session outlives its test.
 struct Child {
-  pid_t pid = -1;
+  Child() = default;
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  Child(Child&& other) noexcept;
+  ~Child();
+
+  pid_t pid = -1;     // -1 once finished
   int input_fd = -1;   // the child's standard input; -1 once closed
   int output_fd = -1;  // the child's standard output
   std::string output;  // everything the child has printed so far
 };
 
-// Starts `command` (program and arguments) in `folder`. With `unprivileged`,
-// a root caller runs the child as user nobody.
+// Starts `command` (program and arguments) in `folder`, its standard error
+// going to the file `errors_path`, so that nothing the child leaves behind
+// (Wine's helper processes, say) holds the test's own output open. With
+// `unprivileged`, a root caller runs the child as user nobody.
 Child startProgram(const std::vector<std::string>& command, const std::string& folder,
-                   bool unprivileged = false);
+                   const std::string& errors_path, bool unprivileged = false);
 
 // Sends `input` while collecting output, then keeps collecting until `done`
 // holds for the output so far or the child closes its output. Returns false if
