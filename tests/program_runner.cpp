@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,8 +15,6 @@
 #include <utility>
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
 
 using Clock = std::chrono::steady_clock;
 
@@ -61,6 +60,7 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
   int from_child[2];
   const int errors = open(errors_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (errors < 0 || pipe(to_child) != 0 || pipe(from_child) != 0) std::abort();
+  const passwd* const nobody = getpwnam("nobody");
   Child child;
   child.pid = fork();
   if (child.pid == 0) {
@@ -73,7 +73,8 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
     close(from_child[0]);
     close(from_child[1]);
     if (chdir(folder.c_str()) != 0) _exit(126);
-    if (unprivileged && getuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
+    if (unprivileged && getuid() == 0 &&
+        (nobody == nullptr || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
       _exit(126);
     std::vector<char*> argv;
     for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
