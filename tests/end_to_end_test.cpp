@@ -286,7 +286,8 @@ TEST_P(EndToEnd, Session) {
 
   Child child = startProgram(command, folder, scratch.errors, unreadable);
   if (c.fault != Fault::kNone) {
-    ASSERT_TRUE(converse(child, "", menuShown, timeoutMs())) << "no menu appeared";
+    ASSERT_TRUE(converse(child, "", menuShown, timeoutMs()) && menuShown(child.output))
+        << "no menu appeared; output: " << child.output;
     applyFault(c.fault, ini);
   }
   const int status = finish(child, c.input, timeoutMs());
