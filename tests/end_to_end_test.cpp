@@ -33,9 +33,9 @@ bool targetIsWindows() {
   return windows;
 }
 
-// Wine takes its time over starting a program (a minute where it must run
-// under an emulator); a native one does not.
-int timeoutMs() { return targetIsWindows() ? 300000 : 20000; }
+// Wine takes its time over starting a program (seconds, where it runs under
+// an emulator); a native one does not.
+int timeoutMs() { return targetIsWindows() ? 120000 : 20000; }
 
 const std::string kMenu =
     "\n     Halvane menu creator 1.0\n\n\n 1. Add Game Directory\n 2. Add App Directory\n"
