@@ -4,29 +4,24 @@
 
 namespace {
 
-// The launcher expects CR LF on every platform, so files are written in
-// binary mode with the line end spelled out.
+// The launcher expects CR LF on every platform, so the line end is spelled
+// out and files are read and written as bytes.
 constexpr std::string_view kFileLineEnd = "\r\n";
 constexpr std::string_view kSeparator = "==";
 
-bool writePiece(std::FILE* file, std::string_view piece) {
-  return std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
-}
+// The largest file a list is written as: every line as long as it can be.
+constexpr std::size_t kMaxFileSize =
+    kMaxEntries * (kMaxTextLength + kSeparator.size() + kMaxTextLength + kFileLineEnd.size());
 
-// Creates or truncates the file at `path` and writes every entry of `list`.
-bool writeMenuFile(const char* path, const EntryList& list) {
-  std::FILE* const file = std::fopen(path, "wb");
-  if (file == nullptr) return false;
-  bool written = true;
-  for (int i = 0; i < count(list) && written; ++i) {
+// Composes the file a list is written as in `text`.
+std::string_view menuFileText(const EntryList& list, char (&text)[kMaxFileSize]) {
+  char* next = text;
+  for (int i = 0; i < count(list); ++i) {
     const MenuEntry line = entry(list, i);
-    written = writePiece(file, line.name) && writePiece(file, kSeparator) &&
-              writePiece(file, line.path) && writePiece(file, kFileLineEnd);
+    for (const std::string_view piece : {line.name, kSeparator, line.path, kFileLineEnd})
+      next += piece.copy(next, piece.size());
   }
-  // Buffered bytes reach the disk only here, so a full disk often shows first
-  // as a failed close.
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
+  return {text, static_cast<std::size_t>(next - text)};
 }
 
 }  // namespace
@@ -34,7 +29,8 @@ bool writeMenuFile(const char* path, const EntryList& list) {
 bool checkMenuFile(const char* path) { return isReadableFile(path); }
 
 std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games) {
-  if (!writeMenuFile(kAppMenuPath, apps)) return kAppMenuPath;
-  if (!writeMenuFile(kGameMenuPath, games)) return kGameMenuPath;
+  char text[kMaxFileSize];
+  if (!replaceFileContents(kAppMenuPath, menuFileText(apps, text))) return kAppMenuPath;
+  if (!replaceFileContents(kGameMenuPath, menuFileText(games, text))) return kGameMenuPath;
   return {};
 }

@@ -15,14 +15,15 @@ inline constexpr char kGameMenuPath[] =
 inline constexpr char kAppMenuPath[] =
     "." HVN_PATH_SEPARATOR "hvn" HVN_PATH_SEPARATOR "ini" HVN_PATH_SEPARATOR "apps.ini";
 
-// True when the menu file at `path` can be opened for reading and is not a
-// folder. Nothing is read.
+// True when the menu file at `path` can be opened for reading and is an
+// ordinary file or a device (not a folder, FIFO or socket). Nothing is read.
 bool checkMenuFile(const char* path);
 
 // Rewrites the app menu and then the game menu, one "name==path" line with CR LF
-// per entry. Stops at the first file that cannot be opened, fully written or
-// closed, and returns its location; the files after it are left untouched.
-// Returns an empty view when both were written.
+// per entry, each file replaced whole or left as it was (see
+// replaceFileContents). Stops at the first file that cannot be written and
+// returns its location; the files after it are left untouched. Returns an
+// empty view when both were written.
 std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games);
 
 #endif  // HALVANE_CATALOGUE_MENU_FILES_H_

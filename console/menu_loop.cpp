@@ -21,7 +21,7 @@ constexpr std::string_view kNextSelection = "Next selection\n";
 constexpr std::string_view kCouldNotWrite = "Could not write ";
 
 constexpr int kSuccess = 0;
-constexpr int kWriteFailed = 1;
+constexpr int kNotSaved = 1;  // the session ended after a failed write
 
 enum class Action { kAddDirectory, kAddTitle, kPrintList, kWriteFilesAndExit, kExit };
 
@@ -85,30 +85,35 @@ bool runAddDialogue(ConsoleStream& console, const Command& command) {
   return true;
 }
 
-// Writes both menu files. A file that could not be written is named, and the
-// status says so, since the user's entries would otherwise be lost unnoticed.
-int writeFilesAndExit(ConsoleStream& console) {
+// Writes both menu files; true when both were written. A file that could not
+// be written is named, and the session goes on with every entry, so the user
+// can mend the cause and write again.
+bool writeFiles(ConsoleStream& console) {
   const std::string_view failed = writeMenuFiles(appList, gameList);
-  if (failed.empty()) return kSuccess;
+  if (failed.empty()) return true;
   writeText(console, kCouldNotWrite);
   writeText(console, failed);
   writeText(console, "\n");
-  return kWriteFailed;
+  return false;
 }
 
 }  // namespace
 
 // The end of input ends the session at once wherever it is met, since every
-// further read would find nothing and the menu would repeat for ever.
+// further read would find nothing and the menu would repeat for ever. The
+// status says whether the session ended with its entries unsaved after a
+// failed write.
 int runMenuSession(ConsoleStream& console) {
   if (!checkMenuFile(kGameMenuPath) || !checkMenuFile(kAppMenuPath)) {
     writeText(console, kFileCheckFailed);
     skipOneByte(console);
     return kSuccess;
   }
+  bool unsaved = false;
+  const auto leave = [&] { return unsaved ? kNotSaved : kSuccess; };
   for (Token selection;;) {
     writeText(console, kMenu);
-    if (!readToken(console, selection)) return kSuccess;
+    if (!readToken(console, selection)) return leave();
     const Command* const command = findCommand(selection.bytes[0]);
     if (command == nullptr) {
       writeText(console, kNextSelection);
@@ -117,15 +122,17 @@ int runMenuSession(ConsoleStream& console) {
     switch (command->action) {
       case Action::kAddDirectory:
       case Action::kAddTitle:
-        if (!runAddDialogue(console, *command)) return kSuccess;
+        if (!runAddDialogue(console, *command)) return leave();
         break;
       case Action::kPrintList:
         printEntryList(console, command->header, *command->list);
         break;
       case Action::kWriteFilesAndExit:
-        return writeFilesAndExit(console);
+        if (writeFiles(console)) return kSuccess;
+        unsaved = true;
+        break;
       case Action::kExit:
-        return kSuccess;
+        return leave();
     }
   }
 }

@@ -9,7 +9,7 @@
 #include "console/console_stream.h"
 
 // Runs the whole program on standard input and output. Returns the exit
-// status: 1 when the menu files could not be written, otherwise 0.
+// status: 1 when the session ended with a failed write as its last, otherwise 0.
 int runMenuLoop();
 
 // Runs the dialogue on `console`: the start-up test, then the menu until a way

@@ -1,6 +1,6 @@
 // Everything that differs between Windows and POSIX systems: path notation,
-// the console's line end, byte-mode console streams and raw descriptor I/O.
-// The rest of the program is written once for both.
+// the console's line end, byte-mode console streams, raw descriptor I/O and
+// how a file is replaced. The rest of the program is written once for both.
 #ifndef HALVANE_PLATFORM_PLATFORM_H_
 #define HALVANE_PLATFORM_PLATFORM_H_
 
@@ -15,8 +15,8 @@
 #define HVN_PATH_SEPARATOR "/"
 #endif
 
-// The line end of text written to standard output. Menu files always use CR LF
-// whatever the platform; this is only for the console.
+// The line end of text written to the console. Menu files always use CR LF
+// whatever the platform; this is only for standard output and error.
 #ifdef _WIN32
 inline constexpr std::string_view kConsoleLineEnd = "\r\n";
 #else
@@ -25,21 +25,33 @@ inline constexpr std::string_view kConsoleLineEnd = "\n";
 
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
 
 // Makes standard input and output carry bytes untranslated, and turns a closed
 // output pipe into an ordinary write error instead of a fatal signal.
 void prepareConsoleStreams();
 
 // Reads at most `size` bytes from descriptor `fd`, waiting until at least one
-// is available. Returns how many were read; 0 means the input has ended (a
-// read error counts as the end, since nothing more can be had from it).
+// is available, also on a descriptor in non-blocking mode. Returns how many
+// were read; 0 means the input has ended (a read error counts as the end,
+// since nothing more can be had from it).
 std::size_t readBytes(int fd, char* buffer, std::size_t size);
 
-// Writes all `size` bytes to descriptor `fd`. Returns false if any could not be
-// written.
+// Writes all `size` bytes to descriptor `fd`, waiting while it cannot take
+// more. Returns false if any could not be written.
 bool writeBytes(int fd, const char* data, std::size_t size);
 
-// True when `path` can be opened for reading and is not a folder.
+// True when `path` can be opened for reading and is an ordinary file or a
+// device: a folder, a FIFO or a socket is refused. Never waits.
 bool isReadableFile(const char* path);
+
+// Makes `contents` the whole of the file at `path`, or returns false.
+// An ordinary file with one name is replaced whole: the new contents go to a
+// temporary file beside it, which takes the old one's permissions and is
+// renamed over it, so a failure leaves the old file as it was. A symbolic link
+// is followed and stays a link. A file with several names, a device, a file in
+// a folder that takes no new file, and a file that has vanished are written in
+// place. A file marked read-only is never written, and no open ever waits.
+bool replaceFileContents(const char* path, std::string_view contents);
 
 #endif  // HALVANE_PLATFORM_PLATFORM_H_

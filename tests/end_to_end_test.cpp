@@ -1,20 +1,26 @@
 // The built program, driven through a pipe in a fresh folder. Each row gives
 // the menu files before, the bytes typed, the exact output, the files after
-// and the exit status. HVN_PROGRAM is the command that runs the program; when
-// it ends in .exe (run under Wine) the program is expected to speak Windows:
-// CR LF console lines and backslash paths.
+// and the exit status; nothing else may be left in the folder. HVN_PROGRAM is
+// the command that runs the program; when it ends in .exe (run under Wine) the
+// program is expected to speak Windows: CR LF console lines and backslash paths.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <pwd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/program_runner.h"
@@ -58,11 +64,13 @@ const std::string kCheckFailed = "File check failed\n";
 const std::string kOldGames = "Old==e:\\old\\default.xbe\r\n";
 const std::string kOldApps = "OldApp==e:\\oldapp\\default.xbe\r\n";
 
-std::string couldNotWrite(const char* file) {
+// A menu file's location as the program spells it.
+std::string location(const char* file) {
   const char* separator = targetIsWindows() ? "\\" : "/";
-  return std::string("Could not write .") + separator + "hvn" + separator + "ini" + separator +
-         file + "\n";
+  return std::string(".") + separator + "hvn" + separator + "ini" + separator + file;
 }
+
+std::string couldNotWrite(const char* file) { return "Could not write " + location(file) + "\n"; }
 
 std::string repeat(const std::string& text, int times) {
   std::string result;
@@ -71,29 +79,58 @@ std::string repeat(const std::string& text, int times) {
 }
 
 // What stands at a menu file's location.
-enum class Kind { kAbsent, kFile, kFolder, kUnreadableFile, kLinkToFullDevice };
+enum class Kind {
+  kAbsent,
+  kFile,
+  kFolder,
+  kUnreadableFile,
+  kLinkToFullDevice,
+  kFifo,
+  kLinkToFile,       // a symbolic link to a file of that name in elsewhere/
+  kHardLinkedFile,   // a file with a second name, other-name-<file>, in the folder above hvn
+};
 
 struct FileState {
   Kind kind = Kind::kFile;
   std::string content;
+  fs::perms mode = fs::perms(0644);  // of the file itself, or of the one linked to
 };
 
-FileState file(std::string content) { return {Kind::kFile, std::move(content)}; }
+FileState file(std::string content, fs::perms mode = fs::perms(0644)) {
+  return {Kind::kFile, std::move(content), mode};
+}
+FileState linkTo(std::string content) { return {Kind::kLinkToFile, std::move(content)}; }
+FileState hardLinked(std::string content) { return {Kind::kHardLinkedFile, std::move(content)}; }
 const FileState kNoFile{Kind::kAbsent, ""};
 const FileState kFolder{Kind::kFolder, ""};
 const FileState kFullDevice{Kind::kLinkToFullDevice, ""};
-const FileState kUnreadable{Kind::kUnreadableFile, kOldGames};
+const FileState kFifo{Kind::kFifo, ""};
+const FileState kUnreadable{Kind::kUnreadableFile, kOldGames, fs::perms::none};
 
 // Changes made to the folder once the first menu has appeared.
-enum class Fault { kNone, kAppsBecomesFolder, kGamesBecomesFolder, kAppsVanishes, kGamesVanishes };
+enum class Fault {
+  kNone,
+  kAppsBecomesFolder,
+  kGamesBecomesFolder,
+  kAppsVanishes,
+  kGamesVanishes,
+  kAppsBecomesFifo,
+};
 
 struct Case {
   const char* name;
+  const char* not_on_windows = nullptr;  // why the row cannot run under Wine, if it cannot
   bool no_hvn_folder = false;
+  bool small_disk = false;  // hvn/ini is a file system of two pages, full with the two files
   FileState games = file(kOldGames);
   FileState apps = file(kOldApps);
   Fault fault = Fault::kNone;
   std::string input;
+  std::string after_mend;  // sent once the first write has failed and the fault is undone
+  bool late_input = false;  // input is sent 200 ms after the first output; the program must wait
+  StartOptions start;
+  bool read_late = false;      // output is read only 300 ms after the input was sent
+  bool output_gone = false;    // the reader of the output goes away at once
   std::string output;
   std::optional<FileState> games_after;  // unset: as before
   std::optional<FileState> apps_after;   // unset: as before
@@ -103,10 +140,15 @@ struct Case {
 // Names the case in test listings instead of dumping its bytes.
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
+const char* const kRunsAsNobody = "Wine will not run as another user than the owner of its prefix";
+const char* const kLinuxDevice = "/dev/full is a Linux device; Windows has none";
+const char* const kNoFifo = "a FIFO is a POSIX file; Windows has none";
+
 std::vector<Case> cases() {
   const std::string long_name(255, 'n');
   const std::string longest_name(254, 'n');
   const std::string fill_games = repeat("3 G e:\\g\n", 255);
+  const std::string fill_apps = repeat("4 " + std::string(200, 'a') + " e:\\a\n", 40);
   return {
       // Start-up test.
       {.name = "NoHvnFolder", .no_hvn_folder = true, .input = "x", .output = kCheckFailed},
@@ -114,7 +156,7 @@ std::vector<Case> cases() {
       {.name = "AppsMissing", .apps = kNoFile, .input = "8\n", .output = kCheckFailed},
       {.name = "GamesIsFolder", .games = kFolder, .input = "8\n", .output = kCheckFailed},
       {.name = "AppsIsFolder", .apps = kFolder, .input = "8\n", .output = kCheckFailed},
-      {.name = "GamesUnreadable", .games = kUnreadable, .input = "8\n", .output = kCheckFailed},
+      {.name = "GamesUnreadable", .not_on_windows = kRunsAsNobody, .games = kUnreadable, .input = "8\n", .output = kCheckFailed},
       {.name = "CheckFailedAtEndOfInput", .games = kNoFile, .output = kCheckFailed},
 
       // Selections.
@@ -176,62 +218,156 @@ std::vector<Case> cases() {
        .output = repeat(kMenu + kAddGame, 256) + "List is full\n" + kMenu + kAddApp + kMenu,
        .games_after = file(repeat("G==e:\\g\r\n", 255)), .apps_after = file("App==e:\\p\r\n")},
 
-      // Disk faults while writing.
-      {.name = "AppsOnFullDisk", .apps = kFullDevice, .input = "3 A e:\\a\n4 B e:\\b\n7\n",
-       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("apps.ini"), .status = 1},
-      {.name = "GamesOnFullDisk", .games = kFullDevice, .input = "3 A e:\\a\n4 B e:\\b\n7\n",
-       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("games.ini"),
-       .apps_after = file("B==e:\\b\r\n"), .status = 1},
-      {.name = "AppsBecameFolder", .fault = Fault::kAppsBecomesFolder, .input = "3 A e:\\a\n7\n",
-       .output = kMenu + kAddGame + kMenu + couldNotWrite("apps.ini"), .apps_after = kFolder,
+      // Disk faults while writing: the session goes on with every entry, and
+      // the status says whether the last write failed.
+      {.name = "AppsOnFullDisk", .not_on_windows = kLinuxDevice, .apps = kFullDevice, .input = "3 A e:\\a\n4 B e:\\b\n7\n",
+       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("apps.ini") + kMenu,
        .status = 1},
-      {.name = "GamesBecameFolder", .fault = Fault::kGamesBecomesFolder, .input = "4 B e:\\b\n7\n",
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("games.ini"), .games_after = kFolder,
+      {.name = "GamesOnFullDisk", .not_on_windows = kLinuxDevice, .games = kFullDevice, .input = "3 A e:\\a\n4 B e:\\b\n7\n8\n",
+       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("games.ini") + kMenu,
        .apps_after = file("B==e:\\b\r\n"), .status = 1},
+      {.name = "FailedWriteKeepsEntries", .fault = Fault::kAppsBecomesFolder,
+       .input = "3 A e:\\a\n7\n5\n8\n",
+       .output = kMenu + kAddGame + kMenu + couldNotWrite("apps.ini") + kMenu + kGames + "A==e:\\a\n" + kMenu,
+       .apps_after = kFolder, .status = 1},
+      {.name = "GamesBecameFolder", .fault = Fault::kGamesBecomesFolder, .input = "4 B e:\\b\n7\n",
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("games.ini") + kMenu, .games_after = kFolder,
+       .apps_after = file("B==e:\\b\r\n"), .status = 1},
+      {.name = "WriteAgainOnceMended", .fault = Fault::kAppsBecomesFolder, .input = "3 A e:\\a\n7\n",
+       .after_mend = "7\n", .output = kMenu + kAddGame + kMenu + couldNotWrite("apps.ini") + kMenu,
+       .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "AppsVanishedIsCreated", .fault = Fault::kAppsVanishes, .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n")},
       {.name = "GamesVanishedIsCreated", .fault = Fault::kGamesVanishes, .input = "3 A e:\\a\n7\n",
        .output = kMenu + kAddGame + kMenu, .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
+      {.name = "FullFileSystemKeepsOldFile", .small_disk = true, .input = fill_apps + "7\n",
+       .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini") + kMenu, .status = 1},
+      {.name = "ReadOnlyFileNotReplaced", .games = file(kOldGames, fs::perms(0444)),
+       .input = "3 A e:\\a\n4 B e:\\b\n7\n",
+       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("games.ini") + kMenu,
+       .apps_after = file("B==e:\\b\r\n"), .status = 1},
+      {.name = "PermissionsKept", .not_on_windows = "Windows keeps a file's attributes, not POSIX permission bits", .games = file(kOldGames, fs::perms(0640)),
+       .apps = file(kOldApps, fs::perms(0604)), .input = "3 A e:\\a\n7\n", .output = kMenu + kAddGame + kMenu,
+       .games_after = file("A==e:\\a\r\n", fs::perms(0640)), .apps_after = file("", fs::perms(0604))},
+      {.name = "SymbolicLinkStaysLink", .not_on_windows = "Wine shows a Windows program the file a Unix link names; Windows links are reparse points", .games = linkTo(kOldGames), .input = "3 A e:\\a\n7\n",
+       .output = kMenu + kAddGame + kMenu, .games_after = linkTo("A==e:\\a\r\n"), .apps_after = file("")},
+      {.name = "HardLinkWrittenInPlace", .apps = hardLinked(kOldApps), .input = "4 B e:\\b\n7\n",
+       .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
+
+      // Descriptors and files that could stall or cut short the session.
+      {.name = "CheckFailedWaitsForKey", .games = kNoFile, .input = "x", .late_input = true,
+       .output = kCheckFailed},
+      {.name = "GamesIsFifo", .not_on_windows = kNoFifo, .games = kFifo, .input = "8\n", .output = kCheckFailed},
+      {.name = "AppsIsFifo", .not_on_windows = kNoFifo, .apps = kFifo, .input = "8\n", .output = kCheckFailed},
+      {.name = "AppsBecameFifo", .not_on_windows = kNoFifo, .fault = Fault::kAppsBecomesFifo, .input = "4 B e:\\b\n7\n8\n",
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini") + kMenu, .apps_after = kFifo,
+       .status = 1},
+      {.name = "NonBlockingInputFedLate", .input = "3 A e:\\a\n7\n", .late_input = true,
+       .start = {.nonblocking_input = true}, .output = kMenu + kAddGame + kMenu,
+       .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
+      {.name = "NonBlockingOutputReadLate", .input = repeat("9\n", 2000) + "8\n",
+       .start = {.nonblocking_output = true}, .read_late = true,
+       .output = kMenu + repeat(kNext + kMenu, 2000)},
+      {.name = "OutputReaderGone", .input = "3 A e:\\a\n7\n", .output_gone = true,
+       .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
+
   };
 }
 
-void create(const fs::path& path, const FileState& state) {
+// The other names of a linked menu file: the file a symbolic link names, in
+// a folder of its own, and the second name of a hard-linked one.
+fs::path linkTarget(const fs::path& folder, const std::string& file) { return folder / "elsewhere" / file; }
+fs::path otherName(const fs::path& folder, const std::string& file) { return folder / ("other-name-" + file); }
+
+void writeFile(const fs::path& path, const FileState& state) {
+  std::ofstream(path, std::ios::binary) << state.content;
+  fs::permissions(path, state.mode);
+}
+
+void create(const fs::path& folder, const std::string& file, const FileState& state) {
+  const fs::path path = folder / "hvn" / "ini" / file;
   switch (state.kind) {
     case Kind::kAbsent: break;
     case Kind::kFolder: fs::create_directory(path); break;
     case Kind::kLinkToFullDevice: fs::create_symlink("/dev/full", path); break;
-    case Kind::kFile:
-    case Kind::kUnreadableFile:
-      std::ofstream(path, std::ios::binary) << state.content;
-      if (state.kind == Kind::kUnreadableFile) fs::permissions(path, fs::perms::none);
+    case Kind::kFifo: mkfifo(path.c_str(), 0644); break;
+    case Kind::kLinkToFile:
+      fs::create_directories(linkTarget(folder, file).parent_path());
+      writeFile(linkTarget(folder, file), state);
+      fs::create_symlink(linkTarget(folder, file), path);
       break;
+    case Kind::kHardLinkedFile:
+      writeFile(path, state);
+      fs::create_hard_link(path, otherName(folder, file));
+      break;
+    case Kind::kFile:
+    case Kind::kUnreadableFile: writeFile(path, state); break;
   }
 }
 
-FileState observe(const fs::path& path) {
+FileState observe(const fs::path& folder, const std::string& file) {
+  fs::path path = folder / "hvn" / "ini" / file;
   const fs::file_status status = fs::symlink_status(path);
-  if (fs::is_symlink(status)) return kFullDevice;
-  if (!fs::exists(status)) return kNoFile;
-  if (fs::is_directory(status)) return kFolder;
+  if (fs::is_symlink(status)) {
+    const fs::path target = fs::read_symlink(path);
+    if (target == "/dev/full") return kFullDevice;
+    if (target != linkTarget(folder, file)) return {Kind::kLinkToFile, "to " + target.string()};
+    path = target;
+  } else if (!fs::exists(status)) {
+    return kNoFile;
+  } else if (fs::is_directory(status)) {
+    return kFolder;
+  } else if (fs::is_fifo(status)) {
+    return kFifo;
+  }
   std::ifstream in(path, std::ios::binary);
-  FileState state{Kind::kFile, {std::istreambuf_iterator<char>(in), {}}};
-  if ((status.permissions() & fs::perms::all) == fs::perms::none) state.kind = Kind::kUnreadableFile;
+  FileState state{Kind::kFile, {std::istreambuf_iterator<char>(in), {}}, fs::status(path).permissions()};
+  if (fs::is_symlink(status)) state.kind = Kind::kLinkToFile;
+  if (fs::hard_link_count(path) > 1 && fs::equivalent(path, otherName(folder, file)))
+    state.kind = Kind::kHardLinkedFile;
+  if (state.mode == fs::perms::none) state.kind = Kind::kUnreadableFile;
   return state;
 }
 
 std::string describe(const FileState& state) {
-  static const char* const kKinds[] = {"absent", "file", "folder", "unreadable file", "link to /dev/full"};
-  return std::string(kKinds[static_cast<int>(state.kind)]) + ": " + state.content;
+  static const char* const kKinds[] = {"absent", "file", "folder", "unreadable file", "link to /dev/full",
+                                       "FIFO", "link to a file", "hard-linked file"};
+  const bool has_mode = state.kind == Kind::kFile || state.kind == Kind::kLinkToFile ||
+                        state.kind == Kind::kHardLinkedFile;
+  char mode[8] = "";
+  if (has_mode) std::snprintf(mode, sizeof mode, " %03o", static_cast<unsigned>(state.mode));
+  return std::string(kKinds[static_cast<int>(state.kind)]) + mode + ": " + state.content;
+}
+
+fs::path faultedFile(Fault fault, const fs::path& ini) {
+  switch (fault) {
+    case Fault::kAppsBecomesFolder:
+    case Fault::kAppsVanishes:
+    case Fault::kAppsBecomesFifo: return ini / "apps.ini";
+    default: return ini / "games.ini";
+  }
 }
 
 void applyFault(Fault fault, const fs::path& ini) {
-  switch (fault) {
-    case Fault::kNone: break;
-    case Fault::kAppsBecomesFolder: fs::remove(ini / "apps.ini"); fs::create_directory(ini / "apps.ini"); break;
-    case Fault::kGamesBecomesFolder: fs::remove(ini / "games.ini"); fs::create_directory(ini / "games.ini"); break;
-    case Fault::kAppsVanishes: fs::remove(ini / "apps.ini"); break;
-    case Fault::kGamesVanishes: fs::remove(ini / "games.ini"); break;
+  if (fault == Fault::kNone) return;
+  const fs::path path = faultedFile(fault, ini);
+  fs::remove(path);
+  if (fault == Fault::kAppsBecomesFolder || fault == Fault::kGamesBecomesFolder) fs::create_directory(path);
+  if (fault == Fault::kAppsBecomesFifo) mkfifo(path.c_str(), 0644);
+}
+
+// Everything in the session's folder that is neither a menu file nor one of
+// the names the rows set up, such as a temporary file left behind.
+std::vector<std::string> strayFiles(const fs::path& folder) {
+  static const std::set<std::string> kExpected = {
+      "hvn", "hvn/ini", "hvn/ini/games.ini", "hvn/ini/apps.ini", "elsewhere", "elsewhere/games.ini",
+      "elsewhere/apps.ini", "other-name-games.ini", "other-name-apps.ini", "program"};
+  std::vector<std::string> stray;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = entry.path().lexically_relative(folder).string();
+    if (kExpected.count(name) == 0) stray.push_back(name);
   }
+  return stray;
 }
 
 // A Windows program sees the console's line end as CR LF.
@@ -242,14 +378,22 @@ std::string onConsole(const std::string& text) {
   return result;
 }
 
+std::string contentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 // A fresh folder for one session, and beside it the file that takes the
 // program's standard error. On the way out, whichever way that is, the errors
-// are shown if the test failed, and both are removed.
+// are shown if the test failed, a file system mounted in the folder is
+// unmounted, and both are removed.
 struct Scratch {
   const fs::path folder = makeTempFolder();
   const std::string errors = folder.string() + ".stderr";
+  fs::path mounted;
   ~Scratch() {
-    if (testing::Test::HasFailure()) std::cerr << "standard error:\n" << std::ifstream(errors).rdbuf() << "\n";
+    if (testing::Test::HasFailure()) std::cerr << "standard error:\n" << contentOf(errors) << "\n";
+    if (!mounted.empty()) umount2(mounted.c_str(), MNT_DETACH);
     fs::remove(errors);
     fs::remove_all(folder);
   }
@@ -261,15 +405,13 @@ class EndToEnd : public testing::TestWithParam<Case> {};
 
 TEST_P(EndToEnd, Session) {
   const Case& c = GetParam();
+  if (targetIsWindows() && c.not_on_windows != nullptr) GTEST_SKIP() << c.not_on_windows;
   const bool unreadable = c.games.kind == Kind::kUnreadableFile;
-  const bool full_device = c.games.kind == Kind::kLinkToFullDevice || c.apps.kind == Kind::kLinkToFullDevice;
-  if (targetIsWindows() && full_device) GTEST_SKIP() << "/dev/full is a Linux device; Windows has none";
-  if (targetIsWindows() && unreadable)
-    GTEST_SKIP() << "Wine will not run as another user than the owner of its prefix";
+  if (c.small_disk && getuid() != 0) GTEST_SKIP() << "mounting a small file system takes root";
 
   std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
   ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
-  const Scratch scratch;
+  Scratch scratch;
   const fs::path& folder = scratch.folder;
   const fs::path ini = folder / "hvn" / "ini";
   if (unreadable) {
@@ -281,26 +423,55 @@ TEST_P(EndToEnd, Session) {
   }
   if (!c.no_hvn_folder) {
     fs::create_directories(ini);
-    create(ini / "games.ini", c.games);
-    create(ini / "apps.ini", c.apps);
+    if (c.small_disk) {
+      if (mount("tmpfs", ini.c_str(), "tmpfs", 0, "size=8k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+      scratch.mounted = ini;
+    }
+    create(folder, "games.ini", c.games);
+    create(folder, "apps.ini", c.apps);
   }
 
-  Child child = startProgram(command, folder, scratch.errors, unreadable);
+  StartOptions options = c.start;
+  options.unprivileged = unreadable;
+  Child child = startProgram(command, folder, scratch.errors, options);
+  if (c.output_gone) closeOutput(child);
   if (c.fault != Fault::kNone) {
     ASSERT_TRUE(converse(child, "", menuShown, timeoutMs()) && menuShown(child.output))
         << "no menu appeared; output: " << child.output;
     applyFault(c.fault, ini);
   }
-  const int status = finish(child, c.input, timeoutMs());
+  if (c.late_input) {
+    ASSERT_TRUE(converse(child, "", [](const std::string& out) { return !out.empty(); }, timeoutMs()));
+    usleep(200 * 1000);
+    EXPECT_TRUE(isRunning(child)) << "the program ended before its input arrived";
+  }
+  std::string_view input = c.input;
+  if (c.read_late) {
+    ASSERT_EQ(write(child.input_fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    input = {};
+    usleep(300 * 1000);
+  }
+  if (!c.after_mend.empty()) {
+    const auto failed_and_asks_again = [](const std::string& out) {
+      return out.find("Could not write") != std::string::npos && out.size() >= kMenu.size() &&
+             out.compare(out.size() - onConsole(kMenu).size(), std::string::npos, onConsole(kMenu)) == 0;
+    };
+    ASSERT_TRUE(converse(child, input, failed_and_asks_again, timeoutMs())) << child.output;
+    fs::remove_all(faultedFile(c.fault, ini));
+    input = c.after_mend;
+  }
+  const int status = finish(child, input, timeoutMs());
 
   EXPECT_EQ(child.output, onConsole(c.output));
   EXPECT_EQ(status, c.status);
   if (c.no_hvn_folder) {
     EXPECT_FALSE(fs::exists(folder / "hvn"));
   } else {
-    EXPECT_EQ(describe(observe(ini / "games.ini")), describe(c.games_after.value_or(c.games)));
-    EXPECT_EQ(describe(observe(ini / "apps.ini")), describe(c.apps_after.value_or(c.apps)));
+    EXPECT_EQ(describe(observe(folder, "games.ini")), describe(c.games_after.value_or(c.games)));
+    EXPECT_EQ(describe(observe(folder, "apps.ini")), describe(c.apps_after.value_or(c.apps)));
   }
+  EXPECT_EQ(strayFiles(folder), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, EndToEnd, testing::ValuesIn(cases()),

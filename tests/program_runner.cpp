@@ -28,6 +28,23 @@ void closeInput(Child& child) {
   child.input_fd = -1;
 }
 
+// Waits for the child to end; kills it if it has not within `timeout_ms`.
+// Returns its status as finish() does.
+int reap(Child& child, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  int status = 0;
+  pid_t ended = 0;
+  while ((ended = waitpid(child.pid, &status, WNOHANG)) == 0 && millisecondsLeft(deadline) > 0)
+    usleep(5000);
+  if (ended == 0) {
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, &status, 0);
+  }
+  child.pid = -1;
+  if (ended == 0) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // Reads what is available; false once the child has closed its output.
 bool collect(Child& child) {
   char buffer[65536];
@@ -49,11 +66,11 @@ Child::~Child() {
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   closeInput(*this);
-  close(output_fd);
+  closeOutput(*this);
 }
 
 Child startProgram(const std::vector<std::string>& command, const std::string& folder,
-                   const std::string& errors_path, bool unprivileged) {
+                   const std::string& errors_path, const StartOptions& options) {
   // A child that stops reading must not kill the test with SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
   int to_child[2];
@@ -64,6 +81,12 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
   Child child;
   child.pid = fork();
   if (child.pid == 0) {
+    // The program must meet the dispositions a shell would give it, not the
+    // test's own (which ignores SIGPIPE, see above).
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) std::signal(signal_number, SIG_DFL);
+    umask(022);
+    if (options.nonblocking_input) fcntl(to_child[0], F_SETFL, O_NONBLOCK);
+    if (options.nonblocking_output) fcntl(from_child[1], F_SETFL, O_NONBLOCK);
     dup2(to_child[0], 0);
     dup2(from_child[1], 1);
     dup2(errors, 2);
@@ -73,7 +96,7 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
     close(from_child[0]);
     close(from_child[1]);
     if (chdir(folder.c_str()) != 0) _exit(126);
-    if (unprivileged && getuid() == 0 &&
+    if (options.unprivileged && getuid() == 0 &&
         (nobody == nullptr || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
       _exit(126);
     std::vector<char*> argv;
@@ -118,14 +141,21 @@ bool converse(Child& child, std::string_view input,
 int finish(Child& child, std::string_view input, int timeout_ms) {
   bool ended = converse(child, input, [](const std::string&) { return true; }, timeout_ms);
   closeInput(child);
-  ended = ended && converse(child, {}, [](const std::string&) { return false; }, timeout_ms);
-  if (!ended) kill(child.pid, SIGKILL);
-  close(child.output_fd);
-  int status = 0;
-  waitpid(child.pid, &status, 0);
-  child.pid = -1;
-  if (!ended) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (child.output_fd >= 0)
+    ended = ended && converse(child, {}, [](const std::string&) { return false; }, timeout_ms);
+  closeOutput(child);
+  return reap(child, ended ? timeout_ms : 0);
+}
+
+void closeOutput(Child& child) {
+  if (child.output_fd >= 0) close(child.output_fd);
+  child.output_fd = -1;
+}
+
+bool isRunning(const Child& child) {
+  siginfo_t info{};
+  return child.pid > 0 && waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
 }
 
 std::string makeTempFolder() {

@@ -25,12 +25,20 @@ struct Child {
   std::string output;  // everything the child has printed so far
 };
 
+// How the child's side of things is set up.
+struct StartOptions {
+  bool unprivileged = false;        // a root caller runs the child as user nobody
+  bool nonblocking_input = false;   // the child's standard input in O_NONBLOCK mode
+  bool nonblocking_output = false;  // the child's standard output in O_NONBLOCK mode
+};
+
 // Starts `command` (program and arguments) in `folder`, its standard error
 // going to the file `errors_path`, so that nothing the child leaves behind
-// (Wine's helper processes, say) holds the test's own output open. With
-// `unprivileged`, a root caller runs the child as user nobody.
+// (Wine's helper processes, say) holds the test's own output open. The child
+// starts with the default signal dispositions and umask 022, whatever the
+// test process has set.
 Child startProgram(const std::vector<std::string>& command, const std::string& folder,
-                   const std::string& errors_path, bool unprivileged = false);
+                   const std::string& errors_path, const StartOptions& options = {});
 
 // Sends `input` while collecting output, then keeps collecting until `done`
 // holds for the output so far or the child closes its output. Returns false if
@@ -42,6 +50,12 @@ bool converse(Child& child, std::string_view input,
 // returns its exit status (128 + signal number if a signal ended it, -1 if it
 // had not ended within `timeout_ms`).
 int finish(Child& child, std::string_view input, int timeout_ms);
+
+// Closes the test's end of the child's output, as a reader that went away.
+void closeOutput(Child& child);
+
+// True while the child has not ended; it stays waitable either way.
+bool isRunning(const Child& child);
 
 // Creates a fresh empty folder for one test case, readable by everyone.
 std::string makeTempFolder();
