@@ -24,19 +24,19 @@ char* storeText(char* slot, std::string_view text) {
 }
 
 // Every addition ends here. The limits are checked before anything is written,
-// and the path rule is judged on the path as it would be stored (suffix
-// included). The entry is composed in the free slot past the end, which only
-// the count makes part of the list, so a refused addition leaves the list
-// exactly as it was.
+// and the path rule, where it applies, is judged on the path as it would be
+// stored (suffix included). The entry is composed in the free slot past the
+// end, which only the count makes part of the list, so a refused addition
+// leaves the list exactly as it was.
 AddResult addEntry(EntryList& list, std::string_view name, std::string_view path,
-                   std::string_view suffix) {
+                   std::string_view suffix, bool apply_path_rule) {
   if (list.count >= kMaxEntries) return AddResult::kListFull;
   if (!fitsSlot(name) || path.size() + suffix.size() > kMaxTextLength)
     return AddResult::kTooLong;
 
   char* const stored_path = list.paths[list.count];
   storeText(storeText(stored_path, path), suffix);
-  if (isRejectedPath({stored_path, path.size() + suffix.size()}))
+  if (apply_path_rule && isRejectedPath({stored_path, path.size() + suffix.size()}))
     return AddResult::kRejected;
   storeText(list.names[list.count], name);
   ++list.count;
@@ -48,12 +48,16 @@ AddResult addEntry(EntryList& list, std::string_view name, std::string_view path
 AddResult addDirectoryEntry(EntryList& list, std::string_view path) {
   path = upToZero(path);
   const bool ends_in_backslash = !path.empty() && path.back() == '\\';
-  return addEntry(list, kDirectoryEntryName, path, ends_in_backslash ? "" : "\\");
+  return addEntry(list, kDirectoryEntryName, path, ends_in_backslash ? "" : "\\", true);
 }
 
 AddResult addTitleEntry(EntryList& list, std::string_view name,
                         std::string_view path) {
-  return addEntry(list, upToZero(name), upToZero(path), "");
+  return addEntry(list, upToZero(name), upToZero(path), "", true);
+}
+
+AddResult keepEntry(EntryList& list, std::string_view name, std::string_view path) {
+  return addEntry(list, name, path, "", false);
 }
 
 bool isRejectedPath(std::string_view path) {

@@ -14,7 +14,8 @@ inline constexpr std::size_t kFieldSize = 255;
 // Longest name or path that fits a slot.
 inline constexpr std::size_t kMaxTextLength = kFieldSize - 1;
 
-// One menu line, handed out read-only. Neither text contains whitespace.
+// One menu line, handed out read-only. A typed name or path holds no
+// whitespace; one kept from a menu file may.
 struct MenuEntry {
   std::string_view name;
   std::string_view path;
@@ -48,6 +49,11 @@ AddResult addDirectoryEntry(EntryList& list, std::string_view path);
 // its first zero byte.
 AddResult addTitleEntry(EntryList& list, std::string_view name,
                         std::string_view path);
+
+// Appends an entry read back from a menu file, name and path exactly as given:
+// only the limits apply (kAccepted, kListFull or kTooLong), since the entry is
+// the user's own and is never rewritten.
+AddResult keepEntry(EntryList& list, std::string_view name, std::string_view path);
 
 // True when the path's third character (position 2) is a colon; such paths are
 // refused for every kind of entry.

@@ -1,8 +1,10 @@
 // The two menu files the launcher reads: where they are, the start-up test
-// that they can be read, and the writer that rewrites both from the lists.
+// that they can be read, the writer that rewrites both from the lists, and the
+// reader that takes their entries back into the lists.
 #ifndef HALVANE_CATALOGUE_MENU_FILES_H_
 #define HALVANE_CATALOGUE_MENU_FILES_H_
 
+#include <cstdint>
 #include <string_view>
 
 #include "catalogue/entry_list.h"
@@ -25,5 +27,20 @@ bool checkMenuFile(const char* path);
 // returns its location; the files after it are left untouched. Returns an
 // empty view when both were written.
 std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games);
+
+// Where reading a menu file stopped: `reason` is empty when every line was
+// taken, otherwise it says why line number `line` (from 1, blank lines
+// counted) could not be.
+struct MenuFileRead {
+  std::uint64_t line = 0;
+  std::string_view reason;
+};
+
+// Appends the entries of the menu file at `path` to `list`, name and path byte
+// for byte as they stand, with no rule but the list's limits. A line ends at
+// LF, a CR before the LF belongs to the line end, and a blank line is skipped.
+// A line that cannot be held whole stops the reading; the entries taken before
+// it stay in `list`. Memory used does not grow with the length of a line.
+MenuFileRead readMenuFile(const char* path, EntryList& list);
 
 #endif  // HALVANE_CATALOGUE_MENU_FILES_H_

@@ -1,5 +1,14 @@
 // Halvane menu creator: builds the launcher's games.ini and apps.ini from a
-// numbered console menu. It takes no arguments and reads no environment.
+// numbered console menu. Run with no arguments it is the menu alone; it reads
+// no environment.
+#include "console/command_line.h"
 #include "console/menu_loop.h"
 
-int main() { return runMenuLoop(); }
+int main(int argc, char* argv[]) {
+  const Request request = parseCommandLine(argc, argv);
+  switch (request) {
+    case Request::kMenu: return runMenuLoop();
+    case Request::kMenuKeepingFiles: return runMenuLoop(true);
+    default: return answerRequest(request);
+  }
+}

@@ -6,7 +6,7 @@
 namespace {
 
 constexpr std::string_view kMenu =
-    "\n     Halvane menu creator 1.0\n\n\n"
+    "\n     Halvane menu creator " HVN_VERSION "\n\n\n"
     " 1. Add Game Directory\n"
     " 2. Add App Directory\n"
     " 3. Add Game\n"
@@ -21,7 +21,7 @@ constexpr std::string_view kNextSelection = "Next selection\n";
 constexpr std::string_view kCouldNotWrite = "Could not write ";
 
 constexpr int kSuccess = 0;
-constexpr int kNotSaved = 1;  // the session ended after a failed write
+constexpr int kNotSaved = 1;  // the last write failed, or a menu file could not be kept
 
 enum class Action { kAddDirectory, kAddTitle, kPrintList, kWriteFilesAndExit, kExit };
 
@@ -97,18 +97,44 @@ bool writeFiles(ConsoleStream& console) {
   return false;
 }
 
+// Reads the game menu and then the app menu into their lists. The first line
+// that cannot be kept is reported on standard error, and nothing else is done.
+bool keepMenuFiles() {
+  const struct {
+    const char* path;
+    EntryList& list;
+  } files[] = {{kGameMenuPath, gameList}, {kAppMenuPath, appList}};
+  for (const auto& file : files) {
+    const MenuFileRead read = readMenuFile(file.path, file.list);
+    if (read.reason.empty()) continue;
+    char digits[20];
+    char* const digits_end = digits + sizeof digits;
+    char* first = digits_end;
+    for (std::uint64_t n = read.line; first == digits_end || n > 0; n /= 10) *--first = char('0' + n % 10);
+    ConsoleStream errors(kStandardInput, kStandardError);
+    for (const std::string_view piece : {std::string_view("Cannot keep "), std::string_view(file.path),
+                                         std::string_view(": line "), std::string_view(first, digits_end - first),
+                                         std::string_view(": "), read.reason, std::string_view("\n")})
+      writeText(errors, piece);
+    flushOutput(errors);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // The end of input ends the session at once wherever it is met, since every
 // further read would find nothing and the menu would repeat for ever. The
 // status says whether the session ended with its entries unsaved after a
 // failed write.
-int runMenuSession(ConsoleStream& console) {
+int runMenuSession(ConsoleStream& console, bool keep_menus) {
   if (!checkMenuFile(kGameMenuPath) || !checkMenuFile(kAppMenuPath)) {
     writeText(console, kFileCheckFailed);
     skipOneByte(console);
     return kSuccess;
   }
+  if (keep_menus && !keepMenuFiles()) return kNotSaved;
   bool unsaved = false;
   const auto leave = [&] { return unsaved ? kNotSaved : kSuccess; };
   for (Token selection;;) {
@@ -137,10 +163,10 @@ int runMenuSession(ConsoleStream& console) {
   }
 }
 
-int runMenuLoop() {
+int runMenuLoop(bool keep_menus) {
   prepareConsoleStreams();
   ConsoleStream console;
-  const int status = runMenuSession(console);
+  const int status = runMenuSession(console, keep_menus);
   flushOutput(console);
   return status;
 }

@@ -1,8 +1,9 @@
 // The built program, driven through a pipe in a fresh folder. Each row gives
-// the menu files before, the bytes typed, the exact output, the files after
-// and the exit status; nothing else may be left in the folder. HVN_PROGRAM is
-// the command that runs the program; when it ends in .exe (run under Wine) the
-// program is expected to speak Windows: CR LF console lines and backslash paths.
+// the command line, the menu files before, the bytes typed, the exact output
+// and errors, the files after and the exit status; nothing else may be left
+// in the folder. HVN_PROGRAM is the command that runs the program; when
+// it ends in .exe (run under Wine) the program is expected to speak Windows:
+// CR LF console lines and backslash paths.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -63,6 +64,13 @@ const std::string kCheckFailed = "File check failed\n";
 
 const std::string kOldGames = "Old==e:\\old\\default.xbe\r\n";
 const std::string kOldApps = "OldApp==e:\\oldapp\\default.xbe\r\n";
+const std::string kKeptGames = "Racer==e:\\games\\racer\\default.xbe\r\nautoadd==f:\\games\\\r\n";
+const std::string kKeptApps = "Walker==e:\\dirwalker\\default.xbe\r\n";
+// Lines no typed entry could give, kept as they stand.
+const std::string kOddLines = "My Game==e:\\my games\\default.xbe\r\n==e:\\no-name\r\nhd==hd:\\apps\\\r\n"
+                              "autoadd==e:\\games\r\nx==a==b\r\n \t==\r\n" +
+                              std::string(254, 'n') + "==" + std::string(254, 'p') + "\r\n";
+const std::string kUsage = "Usage: halvane-menu [--keep | --help | --version]\n";
 
 // A menu file's location as the program spells it.
 std::string location(const char* file) {
@@ -71,6 +79,10 @@ std::string location(const char* file) {
 }
 
 std::string couldNotWrite(const char* file) { return "Could not write " + location(file) + "\n"; }
+
+std::string cannotKeep(const char* file, int line, const std::string& reason) {
+  return "Cannot keep " + location(file) + ": line " + std::to_string(line) + ": " + reason + "\n";
+}
 
 std::string repeat(const std::string& text, int times) {
   std::string result;
@@ -120,6 +132,7 @@ enum class Fault {
 struct Case {
   const char* name;
   const char* not_on_windows = nullptr;  // why the row cannot run under Wine, if it cannot
+  std::vector<std::string> args;
   bool no_hvn_folder = false;
   bool small_disk = false;  // hvn/ini is a file system of two pages, full with the two files
   FileState games = file(kOldGames);
@@ -132,6 +145,7 @@ struct Case {
   bool read_late = false;      // output is read only 300 ms after the input was sent
   bool output_gone = false;    // the reader of the output goes away at once
   std::string output;
+  std::optional<std::string> errors;     // unset: not checked
   std::optional<FileState> games_after;  // unset: as before
   std::optional<FileState> apps_after;   // unset: as before
   int status = 0;
@@ -271,6 +285,43 @@ std::vector<Case> cases() {
       {.name = "OutputReaderGone", .input = "3 A e:\\a\n7\n", .output_gone = true,
        .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
 
+      // The command line.
+      {.name = "Version", .args = {"--version"}, .no_hvn_folder = true,
+       .output = "Halvane menu creator 1.0\n", .errors = ""},
+      {.name = "UnknownOption", .args = {"--kep"}, .input = "7\n", .errors = kUsage, .status = 2},
+      {.name = "StrayWord", .args = {"--keep", "games"}, .no_hvn_folder = true, .input = "x",
+       .errors = kUsage, .status = 2},
+
+      // Starting from the menus on disk.
+      {.name = "KeepRoundTrip", .args = {"--keep"}, .games = file(kKeptGames), .apps = file(kKeptApps),
+       .input = "5\n6\n7\n",
+       .output = kMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kMenu +
+                 kApps + "Walker==e:\\dirwalker\\default.xbe\n" + kMenu,
+       .errors = "", .games_after = file(kKeptGames), .apps_after = file(kKeptApps)},
+      {.name = "KeepThenAdd", .args = {"--keep"}, .games = file(kKeptGames), .input = "3 New e:\\n\n7\n",
+       .output = kMenu + kAddGame + kMenu, .games_after = file(kKeptGames + "New==e:\\n\r\n"),
+       .apps_after = file(kOldApps)},
+      {.name = "KeepLineEnds", .args = {"--keep"}, .games = file("\nA==e:\\a\n\r\n\nB==e:\\b\r\nC==c"),
+       .apps = file("\r"), .input = "7\n", .output = kMenu,
+       .games_after = file("A==e:\\a\r\nB==e:\\b\r\nC==c\r\n"), .apps_after = file("")},
+      {.name = "KeepOddLinesAsTheyAre", .args = {"--keep"}, .games = file(kOddLines), .input = "7\n",
+       .output = kMenu, .games_after = file(kOddLines)},
+      {.name = "KeepFullList", .args = {"--keep"}, .games = file(repeat("G==e:\\g\r\n", 255)),
+       .input = "3 X e:\\x\n8\n", .output = kMenu + kAddGame + "List is full\n" + kMenu},
+      {.name = "KeepNoSeparator", .args = {"--keep"}, .games = file("A==a\r\n\r\nB=b\r\n"), .input = "8\n",
+       .errors = cannotKeep("games.ini", 3, "no \"==\" in the line"), .status = 1},
+      {.name = "KeepNameTooLong", .args = {"--keep"}, .apps = file(std::string(255, 'n') + "==a"),
+       .input = "8\n", .errors = cannotKeep("apps.ini", 1, "name longer than 254 bytes"), .status = 1},
+      {.name = "KeepPathTooLong", .args = {"--keep"}, .games = file("A==a\n\nB==" + std::string(255, 'p')),
+       .input = "8\n", .errors = cannotKeep("games.ini", 3, "path longer than 254 bytes"), .status = 1},
+      {.name = "KeepZeroByte", .args = {"--keep"}, .apps = file(std::string("A==a\0b\r\n", 8)),
+       .input = "8\n", .errors = cannotKeep("apps.ini", 1, "zero byte in the line"), .status = 1},
+      {.name = "KeepTooManyEntries", .args = {"--keep"}, .games = file(repeat("G==e:\\g\r\n", 256)),
+       .input = "8\n", .errors = cannotKeep("games.ini", 256, "more than 255 entries"), .status = 1},
+      {.name = "KeepGamesFaultFirst", .args = {"--keep"}, .games = file("A\r\n"), .apps = file("B\r\n"),
+       .input = "8\n", .errors = cannotKeep("games.ini", 1, "no \"==\" in the line"), .status = 1},
+      {.name = "KeepAfterFileCheck", .args = {"--keep"}, .apps = kNoFile, .input = "8\n",
+       .output = kCheckFailed},
   };
 }
 
@@ -411,6 +462,7 @@ TEST_P(EndToEnd, Session) {
 
   std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
   ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
+  command.insert(command.end(), c.args.begin(), c.args.end());
   Scratch scratch;
   const fs::path& folder = scratch.folder;
   const fs::path ini = folder / "hvn" / "ini";
@@ -464,6 +516,9 @@ TEST_P(EndToEnd, Session) {
   const int status = finish(child, input, timeoutMs());
 
   EXPECT_EQ(child.output, onConsole(c.output));
+  if (c.errors) {
+    EXPECT_EQ(contentOf(scratch.errors), onConsole(*c.errors));
+  }
   EXPECT_EQ(status, c.status);
   if (c.no_hvn_folder) {
     EXPECT_FALSE(fs::exists(folder / "hvn"));
@@ -508,6 +563,19 @@ TEST(Interaction, PromptsArriveBeforeTheProgramWaits) {
   }
   // Input stays open until here, so the program cannot have seen its end.
   EXPECT_EQ(finish(child, "8\n", timeoutMs()), 0);
+}
+
+// The help is prose, so only what users look for in it is fixed: how to call
+// the program, and what --keep does.
+TEST(CommandLine, HelpShowsUsageAndKeep) {
+  const Scratch scratch;
+  std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
+  command.push_back("--help");
+  Child child = startProgram(command, scratch.folder, scratch.errors);
+  EXPECT_EQ(finish(child, "", timeoutMs()), 0);
+  EXPECT_EQ(child.output.rfind(onConsole(kUsage), 0), 0u) << child.output;
+  EXPECT_NE(child.output.find("--keep     start from the entries the two files hold"), std::string::npos);
+  EXPECT_EQ(contentOf(scratch.errors), "");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 namespace {
 
-enum class Kind { kDirectory, kTitle };
+enum class Kind { kDirectory, kTitle, kKept };
 
 struct AddCase {
   const char* what;
@@ -55,6 +55,12 @@ const AddCase kAddCases[] = {
     {"last free place", kMaxEntries - 1, Kind::kTitle, "Racer", "e:\\r", AddResult::kAccepted, "e:\\r"},
     {"full list", kMaxEntries, Kind::kTitle, "Racer", "e:\\r", AddResult::kListFull, ""},
     {"full list outranks the path rule", kMaxEntries, Kind::kDirectory, "", "hd:\\", AddResult::kListFull, ""},
+    {"kept colon at 2", 0, Kind::kKept, "hd", "hd:\\apps\\", AddResult::kAccepted, "hd:\\apps\\"},
+    {"kept folder gets no backslash", 0, Kind::kKept, "autoadd", "e:\\games", AddResult::kAccepted, "e:\\games"},
+    {"kept spaces and empty name", 0, Kind::kKept, "", "e:\\my games\\ x", AddResult::kAccepted, "e:\\my games\\ x"},
+    {"longest kept texts", 0, Kind::kKept, k254, k254, AddResult::kAccepted, k254},
+    {"kept path too long", 0, Kind::kKept, "Racer", k255, AddResult::kTooLong, ""},
+    {"kept into a full list", kMaxEntries, Kind::kKept, "Racer", "e:\\r", AddResult::kListFull, ""},
 };
 
 std::vector<std::string> describeEntries(const EntryList& list) {
@@ -65,7 +71,12 @@ std::vector<std::string> describeEntries(const EntryList& list) {
 }
 
 AddResult add(EntryList& list, Kind kind, const std::string& name, const std::string& path) {
-  return kind == Kind::kDirectory ? addDirectoryEntry(list, path) : addTitleEntry(list, name, path);
+  switch (kind) {
+    case Kind::kDirectory: return addDirectoryEntry(list, path);
+    case Kind::kTitle: return addTitleEntry(list, name, path);
+    case Kind::kKept: return keepEntry(list, name, path);
+  }
+  return AddResult::kRejected;
 }
 
 TEST(EntryList, AddingFollowsTheRules) {

@@ -1,0 +1,62 @@
+#include "console/command_line.h"
+
+#include <string_view>
+
+#include "catalogue/menu_files.h"
+#include "console/console_stream.h"
+
+namespace {
+
+constexpr std::string_view kUsage = "Usage: halvane-menu [--keep | --help | --version]\n";
+constexpr int kUsageStatus = 2;
+
+const struct {
+  std::string_view option;
+  Request request;
+} kOptions[] = {
+    {"--keep", Request::kMenuKeepingFiles},
+    {"--version", Request::kVersion},
+    {"--help", Request::kHelp},
+};
+
+void printHelp(ConsoleStream& out) {
+  writeText(out, kUsage);
+  writeText(out, "Builds the launcher's menus ");
+  writeText(out, kGameMenuPath);
+  writeText(out, " and ");
+  writeText(out, kAppMenuPath);
+  writeText(out,
+            "\n"
+            "from a numbered menu; both files must exist. Without options the lists\n"
+            "start empty, and writing replaces what the files held.\n"
+            "\n"
+            "  --keep     start from the entries the two files hold now instead of\n"
+            "             empty lists; a file with a line that cannot be kept whole\n"
+            "             (no \"==\", a name or path over 254 bytes, a zero byte, or\n"
+            "             more than 255 entries) is reported and nothing is changed\n"
+            "  --help     print this text\n"
+            "  --version  print the version\n");
+}
+
+}  // namespace
+
+Request parseCommandLine(int argc, const char* const argv[]) {
+  if (argc <= 1) return Request::kMenu;
+  if (argc == 2)
+    for (const auto& known : kOptions)
+      if (argv[1] == known.option) return known.request;
+  return Request::kUsageError;
+}
+
+int answerRequest(Request request) {
+  prepareConsoleStreams();
+  const bool to_error = request == Request::kUsageError;
+  ConsoleStream out(kStandardInput, to_error ? kStandardError : kStandardOutput);
+  switch (request) {
+    case Request::kVersion: writeText(out, "Halvane menu creator " HVN_VERSION "\n"); break;
+    case Request::kHelp: printHelp(out); break;
+    default: writeText(out, kUsage); break;
+  }
+  flushOutput(out);
+  return to_error ? kUsageStatus : 0;
+}

@@ -1,0 +1,24 @@
+// The command line: no arguments for the menu as it always was, or one of
+// the few options every console tool has.
+#ifndef HALVANE_CONSOLE_COMMAND_LINE_H_
+#define HALVANE_CONSOLE_COMMAND_LINE_H_
+
+// What the command line asks for.
+enum class Request {
+  kMenu,              // no arguments: the menu, starting with empty lists
+  kMenuKeepingFiles,  // --keep: the menu, starting with the files' entries
+  kVersion,           // --version
+  kHelp,              // --help
+  kUsageError,        // anything else; nothing may be touched
+};
+
+// Reads the arguments after the program's name. Exactly one known option, or
+// none, is a request; every other command line is a usage error, so that a
+// mistyped --keep never becomes a run that discards the menus.
+Request parseCommandLine(int argc, const char* const argv[]);
+
+// Answers a request that is not a menu: the version or the help on standard
+// output, the usage line on standard error. Returns the exit status.
+int answerRequest(Request request);
+
+#endif  // HALVANE_CONSOLE_COMMAND_LINE_H_
