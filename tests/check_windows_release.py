@@ -1,0 +1,95 @@
+#!/usr/bin/python3
+"""Unpacks the release zip and checks the Windows program as users get it.
+
+Usage: check_windows_release.py ZIP FOLDER
+
+The zip must hold exactly halvane-menu.exe and README.txt with CR LF line
+ends, and is unpacked into FOLDER. The .exe must be a 32-bit console program
+carrying the version resource and an asInvoker manifest, and import nothing
+Windows XP lacks. Prints what it found; exits 1 at the first thing wrong.
+"""
+import pathlib
+import sys
+import zipfile
+
+import pefile
+
+VERSION_STRINGS = {
+    "FileDescription": "Halvane menu creator",
+    "ProductName": "Halvane menu creator",
+    "FileVersion": "1.0.0.0",
+    "ProductVersion": "1.0.0.0",
+    "OriginalFilename": "halvane-menu.exe",
+    "InternalName": "halvane-menu",
+}
+VERSION_NUMBERS = (1 << 16, 0)  # 1.0 and 0.0, as the MS and LS halves
+RT_MANIFEST = 24
+XP_IMPORTS = pathlib.Path(__file__).with_name("windows_xp_imports.txt")
+
+
+def fail(message):
+    print("release check: " + message)
+    sys.exit(1)
+
+
+def check_exe(path):
+    pe = pefile.PE(path)
+    if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
+        fail("not an i386 program")
+    if pe.OPTIONAL_HEADER.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"]:
+        fail("not a console program")
+
+    strings = {}
+    for info in getattr(pe, "FileInfo", []):
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    for key, value in VERSION_STRINGS.items():
+        if strings.get(key) != value:
+            fail(f"version resource {key} is {strings.get(key)!r}, not {value!r}")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    for name in ("FileVersion", "ProductVersion"):
+        numbers = (getattr(fixed, name + "MS"), getattr(fixed, name + "LS"))
+        if numbers != VERSION_NUMBERS:
+            fail(f"{name} numbers are {numbers}, not {VERSION_NUMBERS}")
+    print("version resource:", ", ".join(f"{k} {v}" for k, v in sorted(strings.items())))
+
+    manifest = None
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id == RT_MANIFEST:
+            data = kind.directory.entries[0].directory.entries[0].data.struct
+            manifest = pe.get_data(data.OffsetToData, data.Size).decode()
+    if manifest is None or 'level="asInvoker"' not in manifest:
+        fail("no manifest asking to run asInvoker")
+    print("manifest: asInvoker, %d supportedOS entries" % manifest.count("<supportedOS"))
+
+    allowed = set()
+    for line in XP_IMPORTS.read_text().splitlines():
+        if line and not line.startswith("#"):
+            dll, *functions = line.split()
+            allowed.update((dll.lower(), f) for f in functions)
+    imported = [(d.dll.decode().lower(), i.name.decode() if i.name else f"#{i.ordinal}")
+                for d in pe.DIRECTORY_ENTRY_IMPORT for i in d.imports]
+    extra = sorted(f"{dll} {name}" for dll, name in imported if (dll, name) not in allowed)
+    if extra:
+        fail("imports not on the Windows XP list: " + ", ".join(extra))
+    print(f"imports: {len(imported)} functions, all on the Windows XP list")
+
+
+def unpack(zip_path, folder):
+    with zipfile.ZipFile(zip_path) as archive:
+        names = sorted(archive.namelist())
+        if names != ["README.txt", "halvane-menu.exe"]:
+            fail(f"the zip holds {names}")
+        readme = archive.read("README.txt")
+        if readme.count(b"\n") == 0 or readme.count(b"\n") != readme.count(b"\r\n"):
+            fail("README.txt does not end its lines with CR LF")
+        archive.extractall(folder)
+    print("zip:", ", ".join(names))
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        fail("usage: check_windows_release.py ZIP FOLDER")
+    unpack(sys.argv[1], sys.argv[2])
+    check_exe(str(pathlib.Path(sys.argv[2]) / "halvane-menu.exe"))
