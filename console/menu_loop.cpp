@@ -1,5 +1,7 @@
 #include "console/menu_loop.h"
 
+#include <charconv>
+
 #include "catalogue/menu_files.h"
 #include "console/token_reader.h"
 
@@ -97,8 +99,21 @@ bool writeFiles(ConsoleStream& console) {
   return false;
 }
 
+// Says on standard error which line of the menu file at `path` cannot be kept.
+void reportUnkeptLine(const char* path, const MenuFileRead& read) {
+  char line[20];
+  const char* const line_end = std::to_chars(line, line + sizeof line, read.line).ptr;
+  ConsoleStream errors(kStandardInput, kStandardError);
+  for (const std::string_view piece :
+       {std::string_view("Cannot keep "), std::string_view(path), std::string_view(": line "),
+        std::string_view(line, static_cast<std::size_t>(line_end - line)), std::string_view(": "),
+        read.reason, std::string_view("\n")})
+    writeText(errors, piece);
+  flushOutput(errors);
+}
+
 // Reads the game menu and then the app menu into their lists. The first line
-// that cannot be kept is reported on standard error, and nothing else is done.
+// that cannot be kept is reported, and nothing else is done.
 bool keepMenuFiles() {
   const struct {
     const char* path;
@@ -107,16 +122,7 @@ bool keepMenuFiles() {
   for (const auto& file : files) {
     const MenuFileRead read = readMenuFile(file.path, file.list);
     if (read.reason.empty()) continue;
-    char digits[20];
-    char* const digits_end = digits + sizeof digits;
-    char* first = digits_end;
-    for (std::uint64_t n = read.line; first == digits_end || n > 0; n /= 10) *--first = char('0' + n % 10);
-    ConsoleStream errors(kStandardInput, kStandardError);
-    for (const std::string_view piece : {std::string_view("Cannot keep "), std::string_view(file.path),
-                                         std::string_view(": line "), std::string_view(first, digits_end - first),
-                                         std::string_view(": "), read.reason, std::string_view("\n")})
-      writeText(errors, piece);
-    flushOutput(errors);
+    reportUnkeptLine(file.path, read);
     return false;
   }
   return true;
