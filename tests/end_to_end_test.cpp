@@ -505,9 +505,9 @@ TEST_P(EndToEnd, Session) {
     usleep(300 * 1000);
   }
   if (!c.after_mend.empty()) {
-    const auto failed_and_asks_again = [](const std::string& out) {
-      return out.find("Could not write") != std::string::npos && out.size() >= kMenu.size() &&
-             out.compare(out.size() - onConsole(kMenu).size(), std::string::npos, onConsole(kMenu)) == 0;
+    const auto failed_and_asks_again = [menu = onConsole(kMenu)](const std::string& out) {
+      return out.find("Could not write") != std::string::npos && out.size() >= menu.size() &&
+             out.compare(out.size() - menu.size(), std::string::npos, menu) == 0;
     };
     ASSERT_TRUE(converse(child, input, failed_and_asks_again, timeoutMs())) << child.output;
     fs::remove_all(faultedFile(c.fault, ini));
