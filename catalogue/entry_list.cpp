@@ -1,5 +1,7 @@
 #include "catalogue/entry_list.h"
 
+#include <algorithm>
+
 EntryList gameList;
 EntryList appList;
 
@@ -15,6 +17,13 @@ std::string_view upToZero(std::string_view text) {
 
 bool fitsSlot(std::string_view text) { return text.size() <= kMaxTextLength; }
 
+// A line is split at its first "==", so a name holding "==", or ending in '='
+// (whose last '=' would begin the separator), would come back as another
+// name and path.
+bool isSplittableName(std::string_view name) {
+  return name.find("==") == std::string_view::npos && (name.empty() || name.back() != '=');
+}
+
 // Copies `text` into `slot` and ends it with a zero byte; returns the next
 // byte of the slot.
 char* storeText(char* slot, std::string_view text) {
@@ -24,19 +33,20 @@ char* storeText(char* slot, std::string_view text) {
 }
 
 // Every addition ends here. The limits are checked before anything is written,
-// and the path rule, where it applies, is judged on the path as it would be
-// stored (suffix included). The entry is composed in the free slot past the
+// then, for a typed entry, the name rule and the path rule, the latter judged
+// on the path as it would be stored (suffix included). The entry is composed in the free slot past the
 // end, which only the count makes part of the list, so a refused addition
 // leaves the list exactly as it was.
 AddResult addEntry(EntryList& list, std::string_view name, std::string_view path,
-                   std::string_view suffix, bool apply_path_rule) {
+                   std::string_view suffix, bool typed) {
   if (list.count >= kMaxEntries) return AddResult::kListFull;
   if (!fitsSlot(name) || path.size() + suffix.size() > kMaxTextLength)
     return AddResult::kTooLong;
+  if (typed && !isSplittableName(name)) return AddResult::kBadName;
 
   char* const stored_path = list.paths[list.count];
   storeText(storeText(stored_path, path), suffix);
-  if (apply_path_rule && isRejectedPath({stored_path, path.size() + suffix.size()}))
+  if (typed && isRejectedPath({stored_path, path.size() + suffix.size()}))
     return AddResult::kRejected;
   storeText(list.names[list.count], name);
   ++list.count;
@@ -58,6 +68,16 @@ AddResult addTitleEntry(EntryList& list, std::string_view name,
 
 AddResult keepEntry(EntryList& list, std::string_view name, std::string_view path) {
   return addEntry(list, name, path, "", false);
+}
+
+bool removeEntry(EntryList& list, int i) {
+  if (i < 0 || i >= list.count) return false;
+  for (int next = i + 1; next < list.count; ++next) {
+    std::copy(list.names[next], list.names[next] + kFieldSize, list.names[next - 1]);
+    std::copy(list.paths[next], list.paths[next] + kFieldSize, list.paths[next - 1]);
+  }
+  --list.count;
+  return true;
 }
 
 bool isRejectedPath(std::string_view path) {

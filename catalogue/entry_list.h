@@ -1,5 +1,6 @@
 // The game list and the app list: what the user has entered, in order, with
-// the rules for adding to them. They start empty and only grow at the end.
+// the rules for adding to them. They start empty and grow at the end; only a
+// removal the user asks for takes an entry out.
 #ifndef HALVANE_CATALOGUE_ENTRY_LIST_H_
 #define HALVANE_CATALOGUE_ENTRY_LIST_H_
 
@@ -39,6 +40,8 @@ enum class AddResult {
   kRejected,  // the path has a colon as its third character
   kListFull,  // not stored: the list already holds kMaxEntries entries
   kTooLong,   // not stored: the name or path exceeds kMaxTextLength
+  kBadName,   // not stored: the name holds "==" or ends in '=', so its line
+              // would be split elsewhere when the file is read back
 };
 
 // Adds the folder `path` under the name "autoadd", first appending a backslash
@@ -46,7 +49,8 @@ enum class AddResult {
 AddResult addDirectoryEntry(EntryList& list, std::string_view path);
 
 // Adds a single program by name and path, both stored as given. Text ends at
-// its first zero byte.
+// its first zero byte. A name that "==" could not follow unambiguously is
+// refused (kBadName).
 AddResult addTitleEntry(EntryList& list, std::string_view name,
                         std::string_view path);
 
@@ -54,6 +58,10 @@ AddResult addTitleEntry(EntryList& list, std::string_view name,
 // only the limits apply (kAccepted, kListFull or kTooLong), since the entry is
 // the user's own and is never rewritten.
 AddResult keepEntry(EntryList& list, std::string_view name, std::string_view path);
+
+// Takes entry `i` out of `list`; the entries after it move up, in order.
+// Returns false, changing nothing, unless 0 <= i < count(list).
+bool removeEntry(EntryList& list, int i);
 
 // True when the path's third character (position 2) is a colon; such paths are
 // refused for every kind of entry.

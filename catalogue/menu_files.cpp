@@ -1,6 +1,5 @@
 #include "catalogue/menu_files.h"
 
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -26,60 +25,92 @@ std::string_view menuFileText(const EntryList& list, char (&text)[kMaxFileSize])
 }
 
 constexpr std::size_t kReadBlockSize = 64 * 1024;
-// The longest line a list can hold whole: name, "==", path, and the CR of
-// its line end.
-constexpr std::size_t kMaxLineSize = kMaxTextLength + kSeparator.size() + kMaxTextLength + 1;
-constexpr std::uint64_t kNoSeparator = ~std::uint64_t{0};
+// The longest line a list can hold: name, "==" and path. A line never holds
+// a line end, since CR and LF both end one.
+constexpr std::size_t kMaxLineSize = kMaxTextLength + kSeparator.size() + kMaxTextLength;
+constexpr std::size_t kNoSeparator = ~std::size_t{0};
 
-// One line as it arrives. Only its first kMaxLineSize bytes are kept, which
-// is all of any line a list can hold; of the rest, only what decides that the
-// line is refused and why: its length, where "==" first stands, a zero byte.
+constexpr std::string_view kZeroByte = "zero byte in the line";
+constexpr std::string_view kNoSeparatorInLine = "no \"==\" in the line";
+constexpr std::string_view kNameTooLong = "name longer than 254 bytes";
+constexpr std::string_view kPathTooLong = "path longer than 254 bytes";
+constexpr std::string_view kTooManyEntries = "more than 255 entries";
+constexpr std::string_view kUnreadable = "could not be read";
+
+// The line being read, so far.
 struct Line {
   char bytes[kMaxLineSize];
-  std::uint64_t size = 0;
-  std::uint64_t separator = kNoSeparator;
-  bool has_zero = false;
-  char last = '\0';  // the line's last byte so far, kept or not
+  std::size_t size = 0;
+  std::size_t separator = kNoSeparator;  // where the first "==" starts
 };
 
-void startLine(Line& line) {
+// Adds the next byte of a line. Returns why the line cannot be kept as soon
+// as that is certain, whatever may follow, so that reading stops there: a
+// zero byte; a name past its limit, because no "==" started in time; a path
+// past its limit. Only those bytes that can belong to a kept line are stored.
+std::string_view addByte(Line& line, char c) {
+  if (c == '\0') return kZeroByte;
+  const std::size_t index = line.size;
+  if (c == '=' && line.separator == kNoSeparator && index > 0 && line.bytes[index - 1] == '=')
+    line.separator = index - 1;
+  if (line.separator == kNoSeparator) {
+    if (index >= kMaxTextLength + 1) return kNameTooLong;
+  } else if (index + 1 - (line.separator + kSeparator.size()) > kMaxTextLength) {
+    return kPathTooLong;
+  }
+  line.bytes[index] = c;
+  line.size = index + 1;
+  return {};
+}
+
+// Takes a finished line into `list` and starts the next. Returns why it
+// cannot be kept, or an empty view when it was taken or was blank.
+std::string_view endLine(Line& line, EntryList& list) {
+  const std::size_t size = line.size;
+  const std::size_t separator = line.separator;
   line.size = 0;
   line.separator = kNoSeparator;
-  line.has_zero = false;
-  line.last = '\0';
-}
-
-void addByte(Line& line, char c) {
-  if (c == '\0') line.has_zero = true;
-  if (c == '=' && line.last == '=' && line.separator == kNoSeparator && line.size > 0)
-    line.separator = line.size - 1;
-  if (line.size < kMaxLineSize) line.bytes[line.size] = c;
-  ++line.size;
-  line.last = c;
-}
-
-// Takes a finished line into `list`. Returns why it cannot be held whole, or
-// an empty view when it was taken or was blank.
-std::string_view takeLine(const Line& line, bool ended_by_lf, EntryList& list) {
-  // A CR before the LF is part of the line end; a lone CR is a blank line.
-  const bool drop_cr = line.size > 0 && line.last == '\r' && (ended_by_lf || line.size == 1);
-  const std::uint64_t size = line.size - (drop_cr ? 1 : 0);
   if (size == 0) return {};
-  if (line.has_zero) return "zero byte in the line";
-  if (line.separator == kNoSeparator || line.separator + kSeparator.size() > size)
-    return "no \"==\" in the line";
-  if (line.separator > kMaxTextLength) return "name longer than 254 bytes";
-  const std::uint64_t path_begin = line.separator + kSeparator.size();
-  if (size - path_begin > kMaxTextLength) return "path longer than 254 bytes";
-  const std::string_view name(line.bytes, line.separator);
+  if (separator == kNoSeparator) return kNoSeparatorInLine;
+  const std::string_view name(line.bytes, separator);
+  const std::size_t path_begin = separator + kSeparator.size();
   const std::string_view path(line.bytes + path_begin, size - path_begin);
-  if (keepEntry(list, name, path) != AddResult::kAccepted) return "more than 255 entries";
+  if (keepEntry(list, name, path) != AddResult::kAccepted) return kTooManyEntries;
   return {};
+}
+
+// Takes the bytes of a menu file, one block at a time: LF, CR LF and a CR on
+// its own each end a line, so a CR LF split between two blocks is still one
+// line end.
+struct Reader {
+  Line line;
+  bool after_cr = false;
+  MenuFileRead read{1, {}};
+};
+
+void takeBytes(Reader& reader, const char* bytes, std::size_t size, EntryList& list) {
+  for (std::size_t i = 0; i < size && reader.read.reason.empty(); ++i) {
+    const char c = bytes[i];
+    const bool second_half = c == '\n' && reader.after_cr;
+    reader.after_cr = c == '\r';
+    if (second_half) continue;
+    if (c != '\r' && c != '\n') {
+      reader.read.reason = addByte(reader.line, c);
+      continue;
+    }
+    reader.read.reason = endLine(reader.line, list);
+    if (reader.read.reason.empty()) ++reader.read.line;
+  }
 }
 
 }  // namespace
 
-bool checkMenuFile(const char* path) { return isReadableFile(path); }
+bool checkMenuFile(const char* path) {
+  const int fd = openReadableFile(path);
+  if (fd < 0) return false;
+  closeFile(fd);
+  return true;
+}
 
 std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games) {
   char text[kMaxFileSize];
@@ -89,26 +120,16 @@ std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games) {
 }
 
 MenuFileRead readMenuFile(const char* path, EntryList& list) {
-  MenuFileRead read{1, {}};
-  std::FILE* const file = std::fopen(path, "rb");
-  if (file == nullptr) return {1, "could not be read"};
+  // Opened without waiting, and only as a file or a device: a FIFO put in the
+  // file's place since the start-up check would stall the start.
+  const int fd = openReadableFile(path);
+  if (fd < 0) return {1, kUnreadable};
   std::vector<char> block(kReadBlockSize);
-  Line line;
-  std::size_t n;
-  while (read.reason.empty() && (n = std::fread(block.data(), 1, block.size(), file)) > 0) {
-    for (std::size_t i = 0; i < n && read.reason.empty(); ++i) {
-      if (block[i] != '\n') {
-        addByte(line, block[i]);
-        continue;
-      }
-      read.reason = takeLine(line, true, list);
-      if (read.reason.empty()) ++read.line;
-      startLine(line);
-    }
-  }
-  if (read.reason.empty()) {
-    read.reason = std::ferror(file) ? "could not be read" : takeLine(line, false, list);
-  }
-  std::fclose(file);
-  return read;
+  Reader reader;
+  long n = 0;
+  while (reader.read.reason.empty() && (n = readFileBytes(fd, block.data(), block.size())) > 0)
+    takeBytes(reader, block.data(), static_cast<std::size_t>(n), list);
+  if (reader.read.reason.empty()) reader.read.reason = n < 0 ? kUnreadable : endLine(reader.line, list);
+  closeFile(fd);
+  return reader.read;
 }

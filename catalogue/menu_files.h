@@ -29,18 +29,19 @@ bool checkMenuFile(const char* path);
 std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games);
 
 // Where reading a menu file stopped: `reason` is empty when every line was
-// taken, otherwise it says why line number `line` (from 1, blank lines
-// counted) could not be.
+// taken, otherwise it says why line number `line` (from 1, one more at every
+// line end) could not be.
 struct MenuFileRead {
   std::uint64_t line = 0;
   std::string_view reason;
 };
 
 // Appends the entries of the menu file at `path` to `list`, name and path byte
-// for byte as they stand, with no rule but the list's limits. A line ends at
-// LF, a CR before the LF belongs to the line end, and a blank line is skipped.
-// A line that cannot be held whole stops the reading; the entries taken before
-// it stay in `list`. Memory used does not grow with the length of a line.
+// for byte as they stand, with no rule but the list's limits. LF, CR LF and a
+// CR on its own each end a line, and a blank line is skipped. Reading stops at
+// the first byte that makes a line impossible to hold whole, so an endless
+// device cannot stall it; the entries taken before stay in `list`. Memory
+// used does not grow with the length of a line.
 MenuFileRead readMenuFile(const char* path, EntryList& list);
 
 #endif  // HALVANE_CATALOGUE_MENU_FILES_H_

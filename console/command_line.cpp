@@ -33,7 +33,10 @@ void printHelp(ConsoleStream& out) {
             "  --keep     start from the entries the two files hold now instead of\n"
             "             empty lists; a file with a line that cannot be kept whole\n"
             "             (no \"==\", a name or path over 254 bytes, a zero byte, or\n"
-            "             more than 255 entries) is reported and nothing is changed\n"
+            "             more than 255 entries) is reported and nothing is changed.\n"
+            "             The menu then also offers 9. Remove Game and 0. Remove App,\n"
+            "             which list the entries by number and take out the one you\n"
+            "             name; nothing is written before 7\n"
             "  --help     print this text\n"
             "  --version  print the version\n");
 }

@@ -17,6 +17,10 @@ constexpr std::string_view kMenu =
     " 6. Print App list\n"
     " 7. Write Files & Exit\n"
     " 8. Exit\n";
+// With --keep the menus on disk can also be trimmed.
+constexpr std::string_view kRemovalMenu =
+    " 9. Remove Game\n"
+    " 0. Remove App\n";
 
 constexpr std::string_view kFileCheckFailed = "File check failed\n";
 constexpr std::string_view kNextSelection = "Next selection\n";
@@ -25,7 +29,7 @@ constexpr std::string_view kCouldNotWrite = "Could not write ";
 constexpr int kSuccess = 0;
 constexpr int kNotSaved = 1;  // the last write failed, or a menu file could not be kept
 
-enum class Action { kAddDirectory, kAddTitle, kPrintList, kWriteFilesAndExit, kExit };
+enum class Action { kAddDirectory, kAddTitle, kPrintList, kWriteFilesAndExit, kExit, kRemove };
 
 // One row per menu selection. Only the fields an action uses are set.
 struct Command {
@@ -33,8 +37,9 @@ struct Command {
   Action action;
   EntryList* list;
   std::string_view name_prompt;  // single-program dialogue
-  std::string_view path_prompt;  // both add dialogues
-  std::string_view header;       // listings
+  std::string_view path_prompt;  // both add dialogues; the number, for removals
+  std::string_view header;       // listings; for removals, what an empty list says
+  bool keep_only = false;        // offered only with --keep
 };
 
 const Command kCommands[] = {
@@ -50,11 +55,15 @@ const Command kCommands[] = {
     {'6', Action::kPrintList, &appList, {}, {}, "Print Apps \n"},
     {'7', Action::kWriteFilesAndExit, nullptr, {}, {}, {}},
     {'8', Action::kExit, nullptr, {}, {}, {}},
+    {'9', Action::kRemove, &gameList, {}, "Enter number of game to remove\n", "No game to remove\n", true},
+    {'0', Action::kRemove, &appList, {}, "Enter number of App to remove\n", "No App to remove\n", true},
 };
 
-const Command* findCommand(char selection) {
+constexpr std::string_view kNothingRemoved = "No such entry, nothing removed\n";
+
+const Command* findCommand(char selection, bool keep_menus) {
   for (const Command& command : kCommands)
-    if (command.selection == selection) return &command;
+    if (command.selection == selection && (keep_menus || !command.keep_only)) return &command;
   return nullptr;
 }
 
@@ -64,6 +73,7 @@ std::string_view messageFor(AddResult result) {
     case AddResult::kRejected: return "Bad directory path\n";
     case AddResult::kListFull: return "List is full\n";
     case AddResult::kTooLong: return "Name or path too long\n";
+    case AddResult::kBadName: return "Name may not hold == or end in =\n";
   }
   return {};
 }
@@ -84,6 +94,46 @@ bool runAddDialogue(ConsoleStream& console, const Command& command) {
           ? addTitleEntry(*command.list, tokenText(name), tokenText(path))
           : addDirectoryEntry(*command.list, tokenText(path));
   writeText(console, messageFor(result));
+  return true;
+}
+
+// The entry number `token` names, from 1, or 0 when it is not a number from
+// 1 to `entries`. A token cut short by the reader is too long to be one.
+int entryNumber(const Token& token, int entries) {
+  const std::string_view text = tokenText(token);
+  if (text.size() >= sizeof token.bytes) return 0;
+  for (const char c : text)
+    if (c < '0' || c > '9') return 0;
+  int number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return error == std::errc() && end == text.data() + text.size() && number <= entries ? number : 0;
+}
+
+// Shows the list numbered from 1, asks for a number and removes that entry.
+// Returns false when input ended first; nothing is removed then.
+bool runRemoveDialogue(ConsoleStream& console, const Command& command) {
+  const EntryList& list = *command.list;
+  if (count(list) == 0) {
+    writeText(console, command.header);
+    return true;
+  }
+  for (int i = 0; i < count(list); ++i) {
+    // Numbers right-aligned in three places: a list holds at most 255.
+    char digits[3];
+    const auto size = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, i + 1).ptr - digits);
+    writeText(console, std::string_view("   ", sizeof digits - size));
+    writeText(console, std::string_view(digits, size));
+    writeText(console, ". ");
+    writeText(console, entry(list, i).name);
+    writeText(console, "==");
+    writeText(console, entry(list, i).path);
+    writeText(console, "\n");
+  }
+  writeText(console, command.path_prompt);
+  Token answer;
+  if (!readToken(console, answer)) return false;
+  const int number = entryNumber(answer, count(list));
+  if (number == 0 || !removeEntry(*command.list, number - 1)) writeText(console, kNothingRemoved);
   return true;
 }
 
@@ -145,8 +195,9 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
   const auto leave = [&] { return unsaved ? kNotSaved : kSuccess; };
   for (Token selection;;) {
     writeText(console, kMenu);
+    if (keep_menus) writeText(console, kRemovalMenu);
     if (!readToken(console, selection)) return leave();
-    const Command* const command = findCommand(selection.bytes[0]);
+    const Command* const command = findCommand(selection.bytes[0], keep_menus);
     if (command == nullptr) {
       writeText(console, kNextSelection);
       continue;
@@ -155,6 +206,9 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
       case Action::kAddDirectory:
       case Action::kAddTitle:
         if (!runAddDialogue(console, *command)) return leave();
+        break;
+      case Action::kRemove:
+        if (!runRemoveDialogue(console, *command)) return leave();
         break;
       case Action::kPrintList:
         printEntryList(console, command->header, *command->list);

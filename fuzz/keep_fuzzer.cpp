@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary bytes as the game menu that --keep reads.
-// Whether the file is taken must agree with a plain reading of its rules, and
-// a file that is taken must be written back as its lines with CR LF, blank
-// lines dropped: byte for byte what it held otherwise.
+// Whether the file is taken, and if not which line is refused and why, must
+// agree with a plain reading of its rules, and a file that is taken must be
+// written back as its lines with CR LF, blank lines dropped.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,24 +13,43 @@
 
 namespace {
 
-// The file as written back, or nothing when some line cannot be kept:
-// lines end at LF, a CR before the LF is dropped, blank lines are skipped.
-bool expectedRewrite(std::string_view file, std::string& rewrite) {
+// What reading `file` must give, worked out line by line instead of byte by
+// byte: lines end at LF, CR LF or CR; a line is refused at the first byte
+// after which it can no longer be kept (a zero byte, the 255th name byte with
+// no "==" begun, the 255th path byte), or at its end (no "==", a 256th entry).
+struct Expected {
+  MenuFileRead read{1, {}};
+  std::string rewrite;  // the file as written back, when taken
+};
+
+Expected expectedRead(std::string_view file) {
+  constexpr std::size_t npos = std::string_view::npos;
+  Expected expected;
   int entries = 0;
-  while (!file.empty()) {
-    const std::size_t lf = file.find('\n');
-    std::string_view line = file.substr(0, lf);
-    file.remove_prefix(lf == std::string_view::npos ? file.size() : lf + 1);
-    if (!line.empty() && line.back() == '\r' && (lf != std::string_view::npos || line.size() == 1))
-      line.remove_suffix(1);
-    if (line.empty()) continue;
+  for (std::size_t begin = 0;; ++expected.read.line) {
+    const std::size_t end = file.find_first_of("\r\n", begin);
+    const std::string_view line = file.substr(begin, end == npos ? npos : end - begin);
+    const std::size_t zero = line.find('\0');
     const std::size_t separator = line.find("==");
-    if (line.find('\0') != std::string_view::npos || separator == std::string_view::npos ||
-        separator > kMaxTextLength || line.size() - separator - 2 > kMaxTextLength || ++entries > kMaxEntries)
-      return false;
-    rewrite.append(line).append("\r\n");
+    const bool name_fits = separator != npos && separator <= kMaxTextLength;
+    const std::size_t name_fault = !name_fits && line.size() > kMaxTextLength + 1 ? kMaxTextLength + 1 : npos;
+    const std::size_t path_fault =
+        name_fits && line.size() - separator - 2 > kMaxTextLength ? separator + 2 + kMaxTextLength : npos;
+    const std::size_t first = std::min({zero, name_fault, path_fault});
+    std::string_view& reason = expected.read.reason;
+    if (first != npos) {
+      reason = first == zero ? "zero byte in the line"
+               : first == name_fault ? "name longer than 254 bytes" : "path longer than 254 bytes";
+    } else if (!line.empty() && separator == npos) {
+      reason = "no \"==\" in the line";
+    } else if (!line.empty() && ++entries > kMaxEntries) {
+      reason = "more than 255 entries";
+    }
+    if (!reason.empty()) return expected;
+    if (!line.empty()) expected.rewrite.append(line).append("\r\n");
+    if (end == npos) return expected;
+    begin = end + (file.compare(end, 2, "\r\n") == 0 ? 2 : 1);
   }
-  return true;
 }
 
 }  // namespace
@@ -44,12 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const MenuFileRead read = readMenuFile(kGameMenuPath, gameList);
   check(count(gameList) >= 0 && count(gameList) <= kMaxEntries, "count within capacity");
-  std::string rewrite;
-  const bool keepable = expectedRewrite(file, rewrite);
-  check(read.reason.empty() == keepable, "taken exactly when every line can be kept");
-  if (!keepable) return 0;
+  const Expected expected = expectedRead(file);
+  check(read.reason == expected.read.reason, "refused exactly when a line cannot be kept, and why");
+  check(read.line == expected.read.line, "the line refused, or the number of lines");
+  if (!read.reason.empty()) return 0;
   check(writeMenuFiles(appList, gameList).empty(), "writing to a healthy folder succeeds");
-  check(contentOf("hvn/ini/games.ini") == rewrite, "written back as read");
-  check(menuFileOf(gameList) == rewrite, "the list holds the lines");
+  check(contentOf("hvn/ini/games.ini") == expected.rewrite, "written back as read");
+  check(menuFileOf(gameList) == expected.rewrite, "the list holds the lines");
   return 0;
 }

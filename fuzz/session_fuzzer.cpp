@@ -1,7 +1,9 @@
 // libFuzzer target: arbitrary bytes as a whole console session, run in a
-// scratch folder with both menu files present. Every token goes through the
-// reader, every addition through the list rules, and "7" through the writer.
-// After each session the stored entries must still obey the list invariants.
+// scratch folder with both menu files present, once from empty lists and once
+// with --keep (and its removals). Every token goes through the reader, every
+// addition through the list rules, and "7" through the writer. After each
+// session the stored entries must still obey the list invariants, and a file
+// written must read back as exactly the list it was written from.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +12,7 @@
 #include <unistd.h>
 
 #include "catalogue/entry_list.h"
+#include "catalogue/menu_files.h"
 #include "console/console_stream.h"
 #include "console/menu_loop.h"
 #include "fuzz/fuzz_support.h"
@@ -47,10 +50,21 @@ int inputHolding(const std::uint8_t* data, std::size_t size) {
   return ends[0];
 }
 
-}  // namespace
+// Reading the file a list was written as must give that list back exactly.
+void checkReadBack(const char* path, const EntryList& list) {
+  static EntryList read_back;
+  read_back.count = 0;
+  check(readMenuFile(path, read_back).reason.empty(), "a written file is taken back");
+  check(count(read_back) == count(list), "read back: as many entries as written");
+  for (int i = 0; i < count(list); ++i) {
+    check(entry(read_back, i).name == entry(list, i).name, "read back: the same name");
+    check(entry(read_back, i).path == entry(list, i).path, "read back: the same path");
+  }
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  enterScratchFolder();
+// One session on `data`, starting from empty lists or, with `keep_menus`,
+// from the old files, which also offers removals.
+void runSession(const std::uint8_t* data, std::size_t size, bool keep_menus) {
   setContent("hvn/ini/games.ini", kOldGames);
   setContent("hvn/ini/apps.ini", kOldApps);
   gameList.count = 0;
@@ -64,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   console.input_fd = input;
   console.input_begin = console.input_end = console.output_size = 0;
   console.input_ended = false;
-  const int status = runMenuSession(console);
+  const int status = runMenuSession(console, keep_menus);
   flushOutput(console);
   check(status == 0, "writing to a healthy folder succeeds");
   close(input);
@@ -75,5 +89,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string apps = contentOf("hvn/ini/apps.ini");
   const bool written = games == menuFileOf(gameList) && apps == menuFileOf(appList);
   check(written || (games == kOldGames && apps == kOldApps), "each list in its own file, whole");
+  if (!written) return;
+  checkReadBack(kGameMenuPath, gameList);
+  checkReadBack(kAppMenuPath, appList);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  enterScratchFolder();
+  runSession(data, size, false);
+  runSession(data, size, true);
   return 0;
 }

@@ -41,9 +41,17 @@ std::size_t readBytes(int fd, char* buffer, std::size_t size);
 // more. Returns false if any could not be written.
 bool writeBytes(int fd, const char* data, std::size_t size);
 
-// True when `path` can be opened for reading and is an ordinary file or a
-// device: a folder, a FIFO or a socket is refused. Never waits.
-bool isReadableFile(const char* path);
+// Opens `path` for reading if it is an ordinary file or a device (a folder,
+// a FIFO or a socket is refused), without ever waiting. Returns a descriptor
+// for readFileBytes and closeFile, or -1.
+int openReadableFile(const char* path);
+
+// Reads at most `size` bytes from a descriptor of openReadableFile. Returns
+// how many, 0 at the end, or -1 on an error (a device that has nothing to give
+// at once is one: it is never waited for).
+long readFileBytes(int fd, char* buffer, std::size_t size);
+
+void closeFile(int fd);
 
 // Makes `contents` the whole of the file at `path`, or returns false.
 // An ordinary file with one name is replaced whole: the new contents go to a

@@ -98,16 +98,25 @@ bool writeBytes(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-bool isReadableFile(const char* path) {
-  // O_NONBLOCK keeps a FIFO in the file's place from stalling the start; it
-  // is refused all the same, as writing to it later would wait for a reader.
+int openReadableFile(const char* path) {
+  // O_NONBLOCK keeps a FIFO in the file's place from stalling the open; it is
+  // refused all the same, as reading it would wait for a writer.
   const int fd = open(path, O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct stat file;
-  const bool readable = fstat(fd, &file) == 0 && (S_ISREG(file.st_mode) || S_ISCHR(file.st_mode));
+  if (fstat(fd, &file) == 0 && (S_ISREG(file.st_mode) || S_ISCHR(file.st_mode))) return fd;
   close(fd);
-  return readable;
+  return -1;
 }
+
+long readFileBytes(int fd, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = read(fd, buffer, size);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+void closeFile(int fd) { close(fd); }
 
 bool replaceFileContents(const char* path, std::string_view contents) {
   struct stat old;

@@ -116,15 +116,21 @@ bool writeBytes(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-bool isReadableFile(const char* path) {
+int openReadableFile(const char* path) {
   const int fd = _open(path, _O_RDONLY | _O_BINARY);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct _stat file;
   const int type = _fstat(fd, &file) == 0 ? file.st_mode & _S_IFMT : 0;
-  const bool readable = type == _S_IFREG || type == _S_IFCHR;
+  if (type == _S_IFREG || type == _S_IFCHR) return fd;
   _close(fd);
-  return readable;
+  return -1;
 }
+
+long readFileBytes(int fd, char* buffer, std::size_t size) {
+  return _read(fd, buffer, transferSize(size));
+}
+
+void closeFile(int fd) { _close(fd); }
 
 bool replaceFileContents(const char* path, std::string_view contents) {
   const DWORD attributes = GetFileAttributesA(path);

@@ -22,6 +22,7 @@
 #include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "tests/program_runner.h"
@@ -54,6 +55,12 @@ const std::string kGameName = "Enter Name of game\n";
 const std::string kGamePath = "Enter pull path to games, example  e:\\testdrive\\default.xbe \n";
 const std::string kAppName = "Enter Name of App\n";
 const std::string kAppPath = "Enter pull path to app, example  e:\\dirwalker\\default.xbe \n";
+// With --keep the menu offers removals too.
+const std::string kKeepMenu = kMenu + " 9. Remove Game\n 0. Remove App\n";
+const std::string kRemoveGame = "Enter number of game to remove\n";
+const std::string kRemoveApp = "Enter number of App to remove\n";
+const std::string kNothingRemoved = "No such entry, nothing removed\n";
+const std::string kBadName = "Name may not hold == or end in =\n";
 const std::string kAddGame = kGameName + kGamePath;
 const std::string kAddApp = kAppName + kAppPath;
 const std::string kBadPath = "Bad directory path\n";
@@ -84,6 +91,17 @@ std::string cannotKeep(const char* file, int line, const std::string& reason) {
   return "Cannot keep " + location(file) + ": line " + std::to_string(line) + ": " + reason + "\n";
 }
 
+// A list as a removal shows it: numbered from 1, right-aligned in three places.
+std::string numbered(const std::vector<std::string>& lines) {
+  std::string result;
+  char number[24];
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::snprintf(number, sizeof number, "%3zu. ", i + 1);
+    result += number + lines[i] + "\n";
+  }
+  return result;
+}
+
 std::string repeat(const std::string& text, int times) {
   std::string result;
   for (int i = 0; i < times; ++i) result += text;
@@ -100,6 +118,7 @@ enum class Kind {
   kFifo,
   kLinkToFile,       // a symbolic link to a file of that name in elsewhere/
   kHardLinkedFile,   // a file with a second name, other-name-<file>, in the folder above hvn
+  kZeroDevice,       // a device node of the test's own that reads as endless zero bytes
 };
 
 struct FileState {
@@ -118,6 +137,7 @@ const FileState kFolder{Kind::kFolder, ""};
 const FileState kFullDevice{Kind::kLinkToFullDevice, ""};
 const FileState kFifo{Kind::kFifo, ""};
 const FileState kUnreadable{Kind::kUnreadableFile, kOldGames, fs::perms::none};
+const FileState kZeroDevice{Kind::kZeroDevice, ""};
 
 // Changes made to the folder once the first menu has appeared.
 enum class Fault {
@@ -155,8 +175,9 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 const char* const kRunsAsNobody = "Wine will not run as another user than the owner of its prefix";
-const char* const kLinuxDevice = "/dev/full is a Linux device; Windows has none";
+const char* const kLinuxDevice = "a device node is a Linux file; Windows has none";
 const char* const kNoFifo = "a FIFO is a POSIX file; Windows has none";
+const char* const kPreloaded = "faults are injected by preloading a library into a Linux program";
 
 std::vector<Case> cases() {
   const std::string long_name(255, 'n');
@@ -218,6 +239,14 @@ std::vector<Case> cases() {
       {.name = "CarriageReturnIsWhitespace", .input = "3\r\nRacer\r\ne:\\r.xbe\r\n7\r\n",
        .output = kMenu + kAddGame + kMenu, .games_after = file("Racer==e:\\r.xbe\r\n"),
        .apps_after = file("")},
+      {.name = "ZeroByteEndsDirectoryPath", .input = std::string("1 e:\\g\0x\n7\n", 11),
+       .output = kMenu + kAddGameDir + kMenu, .games_after = file("autoadd==e:\\g\\\r\n"),
+       .apps_after = file("")},
+      {.name = "NamesThatReadBackElsewhereRefused",
+       .input = "3 x== " + std::string(254, 'p') + "\n4 a= =b\n3 a==b e:\\a\n3 a=b =e\n5\n6\n7\n",
+       .output = kMenu + kAddGame + kBadName + kMenu + kAddApp + kBadName + kMenu + kAddGame + kBadName +
+                 kMenu + kAddGame + kMenu + kGames + "a=b===e\n" + kMenu + kApps + kMenu,
+       .games_after = file("a=b===e\r\n"), .apps_after = file("")},
       {.name = "ZeroByteEndsText", .input = std::string("3 Ra\0cer e:\\r.xbe\n7\n", 20),
        .output = kMenu + kAddGame + kMenu, .games_after = file("Ra==e:\\r.xbe\r\n"),
        .apps_after = file("")},
@@ -295,19 +324,19 @@ std::vector<Case> cases() {
       // Starting from the menus on disk.
       {.name = "KeepRoundTrip", .args = {"--keep"}, .games = file(kKeptGames), .apps = file(kKeptApps),
        .input = "5\n6\n7\n",
-       .output = kMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kMenu +
-                 kApps + "Walker==e:\\dirwalker\\default.xbe\n" + kMenu,
+       .output = kKeepMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kKeepMenu +
+                 kApps + "Walker==e:\\dirwalker\\default.xbe\n" + kKeepMenu,
        .errors = "", .games_after = file(kKeptGames), .apps_after = file(kKeptApps)},
       {.name = "KeepThenAdd", .args = {"--keep"}, .games = file(kKeptGames), .input = "3 New e:\\n\n7\n",
-       .output = kMenu + kAddGame + kMenu, .games_after = file(kKeptGames + "New==e:\\n\r\n"),
+       .output = kKeepMenu + kAddGame + kKeepMenu, .games_after = file(kKeptGames + "New==e:\\n\r\n"),
        .apps_after = file(kOldApps)},
       {.name = "KeepLineEnds", .args = {"--keep"}, .games = file("\nA==e:\\a\n\r\n\nB==e:\\b\r\nC==c"),
-       .apps = file("\r"), .input = "7\n", .output = kMenu,
+       .apps = file("\r"), .input = "7\n", .output = kKeepMenu,
        .games_after = file("A==e:\\a\r\nB==e:\\b\r\nC==c\r\n"), .apps_after = file("")},
       {.name = "KeepOddLinesAsTheyAre", .args = {"--keep"}, .games = file(kOddLines), .input = "7\n",
-       .output = kMenu, .games_after = file(kOddLines)},
+       .output = kKeepMenu, .games_after = file(kOddLines)},
       {.name = "KeepFullList", .args = {"--keep"}, .games = file(repeat("G==e:\\g\r\n", 255)),
-       .input = "3 X e:\\x\n8\n", .output = kMenu + kAddGame + "List is full\n" + kMenu},
+       .input = "3 X e:\\x\n8\n", .output = kKeepMenu + kAddGame + "List is full\n" + kKeepMenu},
       {.name = "KeepNoSeparator", .args = {"--keep"}, .games = file("A==a\r\n\r\nB=b\r\n"), .input = "8\n",
        .errors = cannotKeep("games.ini", 3, "no \"==\" in the line"), .status = 1},
       {.name = "KeepNameTooLong", .args = {"--keep"}, .apps = file(std::string(255, 'n') + "==a"),
@@ -322,6 +351,40 @@ std::vector<Case> cases() {
        .input = "8\n", .errors = cannotKeep("games.ini", 1, "no \"==\" in the line"), .status = 1},
       {.name = "KeepAfterFileCheck", .args = {"--keep"}, .apps = kNoFile, .input = "8\n",
        .output = kCheckFailed},
+      {.name = "KeepCarriageReturnsEndLines", .args = {"--keep"}, .games = file("A==e:\\a\rB==e:\\b\r"),
+       .apps = file("C==c\r\r\nD==d\n\rE==e\r\n\r\nF==f\r"), .input = "7\n", .output = kKeepMenu,
+       .games_after = file("A==e:\\a\r\nB==e:\\b\r\n"),
+       .apps_after = file("C==c\r\nD==d\r\nE==e\r\nF==f\r\n")},
+      {.name = "KeepLineNumbersCountEveryLineEnd", .args = {"--keep"}, .games = file("A==a\r\rB==b\r\r\nC\nD==d"),
+       .input = "8\n", .errors = cannotKeep("games.ini", 5, "no \"==\" in the line"), .status = 1},
+      {.name = "KeepEndlessDevice", .not_on_windows = kLinuxDevice, .args = {"--keep"}, .games = kZeroDevice,
+       .input = "8\n", .errors = cannotKeep("games.ini", 1, "zero byte in the line"), .status = 1},
+      {.name = "KeepFifoSwappedIn", .not_on_windows = kPreloaded, .args = {"--keep"}, .input = "8\n",
+       .start = {.fault = "open 3 fifo"}, .errors = cannotKeep("games.ini", 1, "could not be read"),
+       .games_after = kFifo, .status = 1},
+      {.name = "KeepReadFails", .not_on_windows = kPreloaded, .args = {"--keep"}, .input = "8\n",
+       .start = {.fault = "read 1 EIO"}, .errors = cannotKeep("games.ini", 1, "could not be read"), .status = 1},
+
+      // Removing, with --keep: kept and typed entries alike, then listing and writing.
+      {.name = "RemoveFirstMiddleLast", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\nC==c\r\n"),
+       .apps = file("P==p\r\nQ==q\r\n"), .input = "3 D d\n9 1\n9 2\n9 2\n0 2\n5\n6\n7\n",
+       .output = kKeepMenu + kAddGame + kKeepMenu + numbered({"A==a", "B==b", "C==c", "D==d"}) + kRemoveGame +
+                 kKeepMenu + numbered({"B==b", "C==c", "D==d"}) + kRemoveGame + kKeepMenu +
+                 numbered({"B==b", "D==d"}) + kRemoveGame + kKeepMenu + numbered({"P==p", "Q==q"}) + kRemoveApp +
+                 kKeepMenu + kGames + "B==b\n" + kKeepMenu + kApps + "P==p\n" + kKeepMenu,
+       .games_after = file("B==b\r\n"), .apps_after = file("P==p\r\n")},
+      {.name = "RemoveNothingForABadNumber", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\n"),
+       .input = "9 0\n9 3\n9 x\n9 1a\n9 -1\n9 +1\n9 4294967297\n9 " + std::string(300, '0') + "1\n9 02\n5\n8\n",
+       .output = kKeepMenu + repeat(numbered({"A==a", "B==b"}) + kRemoveGame + kNothingRemoved + kKeepMenu, 8) +
+                 numbered({"A==a", "B==b"}) + kRemoveGame + kKeepMenu + kGames + "A==a\n" + kKeepMenu},
+      {.name = "RemoveFromEmptyList", .args = {"--keep"}, .games = file(""), .apps = file(""), .input = "9\n0\n8\n",
+       .output = kKeepMenu + "No game to remove\n" + kKeepMenu + "No App to remove\n" + kKeepMenu},
+      {.name = "RemoveEndOfInput", .args = {"--keep"}, .apps = file("P==p\r\n"), .input = "0\n",
+       .output = kKeepMenu + numbered({"P==p"}) + kRemoveApp},
+      {.name = "RemoveFromALongList", .args = {"--keep"}, .games = file(repeat("G==g\r\n", 11) + "L==l\r\n"),
+       .input = "9 12\n5\n8\n",
+       .output = kKeepMenu + numbered(std::vector<std::string>(11, "G==g")) + " 12. L==l\n" + kRemoveGame +
+                 kKeepMenu + kGames + repeat("G==g\n", 11) + kKeepMenu},
   };
 }
 
@@ -342,6 +405,7 @@ void create(const fs::path& folder, const std::string& file, const FileState& st
     case Kind::kFolder: fs::create_directory(path); break;
     case Kind::kLinkToFullDevice: fs::create_symlink("/dev/full", path); break;
     case Kind::kFifo: mkfifo(path.c_str(), 0644); break;
+    case Kind::kZeroDevice: mknod(path.c_str(), S_IFCHR | 0644, makedev(1, 5)); break;
     case Kind::kLinkToFile:
       fs::create_directories(linkTarget(folder, file).parent_path());
       writeFile(linkTarget(folder, file), state);
@@ -370,6 +434,8 @@ FileState observe(const fs::path& folder, const std::string& file) {
     return kFolder;
   } else if (fs::is_fifo(status)) {
     return kFifo;
+  } else if (fs::is_character_file(status)) {
+    return kZeroDevice;  // never read: it has no end
   }
   std::ifstream in(path, std::ios::binary);
   FileState state{Kind::kFile, {std::istreambuf_iterator<char>(in), {}}, fs::status(path).permissions()};
@@ -382,7 +448,7 @@ FileState observe(const fs::path& folder, const std::string& file) {
 
 std::string describe(const FileState& state) {
   static const char* const kKinds[] = {"absent", "file", "folder", "unreadable file", "link to /dev/full",
-                                       "FIFO", "link to a file", "hard-linked file"};
+                                       "FIFO", "link to a file", "hard-linked file", "zero device"};
   const bool has_mode = state.kind == Kind::kFile || state.kind == Kind::kLinkToFile ||
                         state.kind == Kind::kHardLinkedFile;
   char mode[8] = "";
@@ -482,6 +548,8 @@ TEST_P(EndToEnd, Session) {
     }
     create(folder, "games.ini", c.games);
     create(folder, "apps.ini", c.apps);
+    if (c.games.kind == Kind::kZeroDevice && access((ini / "games.ini").c_str(), R_OK) != 0)
+      GTEST_SKIP() << "cannot make and open a device node here: " << std::strerror(errno);
   }
 
   StartOptions options = c.start;
@@ -575,6 +643,7 @@ TEST(CommandLine, HelpShowsUsageAndKeep) {
   EXPECT_EQ(finish(child, "", timeoutMs()), 0);
   EXPECT_EQ(child.output.rfind(onConsole(kUsage), 0), 0u) << child.output;
   EXPECT_NE(child.output.find("--keep     start from the entries the two files hold"), std::string::npos);
+  EXPECT_NE(child.output.find("9. Remove Game and 0. Remove App"), std::string::npos);
   EXPECT_EQ(contentOf(scratch.errors), "");
 }
 

@@ -55,6 +55,13 @@ const AddCase kAddCases[] = {
     {"last free place", kMaxEntries - 1, Kind::kTitle, "Racer", "e:\\r", AddResult::kAccepted, "e:\\r"},
     {"full list", kMaxEntries, Kind::kTitle, "Racer", "e:\\r", AddResult::kListFull, ""},
     {"full list outranks the path rule", kMaxEntries, Kind::kDirectory, "", "hd:\\", AddResult::kListFull, ""},
+    {"name holding == refused", 0, Kind::kTitle, "x==", k254, AddResult::kBadName, ""},
+    {"name ending in = refused", 0, Kind::kTitle, "a=", "=b", AddResult::kBadName, ""},
+    {"name that is only =", 0, Kind::kTitle, "=", "e:\\a", AddResult::kBadName, ""},
+    {"== inside a name", 0, Kind::kTitle, "a==b", "e:\\a", AddResult::kBadName, ""},
+    {"single = inside or first is fine", 0, Kind::kTitle, "=a=b", "=e", AddResult::kAccepted, "=e"},
+    {"name rule before the path rule", 0, Kind::kTitle, "a=", "hd:\\a", AddResult::kBadName, ""},
+    {"name rule after the zero byte", 0, Kind::kTitle, std::string("a\0=", 3), "e", AddResult::kAccepted, "e"},
     {"kept colon at 2", 0, Kind::kKept, "hd", "hd:\\apps\\", AddResult::kAccepted, "hd:\\apps\\"},
     {"kept folder gets no backslash", 0, Kind::kKept, "autoadd", "e:\\games", AddResult::kAccepted, "e:\\games"},
     {"kept spaces and empty name", 0, Kind::kKept, "", "e:\\my games\\ x", AddResult::kAccepted, "e:\\my games\\ x"},
@@ -105,6 +112,43 @@ TEST(EntryList, RefusedAdditionLeavesItsSlotToTheNext) {
   EXPECT_EQ(addDirectoryEntry(*list, "hd:\\apps"), AddResult::kRejected);
   EXPECT_EQ(addDirectoryEntry(*list, "f"), AddResult::kAccepted);
   EXPECT_EQ(describeEntries(*list), (std::vector<std::string>{"Short==e", "autoadd==f\\"}));
+}
+
+// Removing entry `index` from a list of `before`: whether it was removed,
+// and what the list holds then.
+struct RemoveCase {
+  std::vector<std::string> before;  // names; every path is "p" + name
+  int index;
+  bool removed;
+  std::vector<std::string> after;
+};
+
+const RemoveCase kRemoveCases[] = {
+    {{"A", "B", "C"}, 0, true, {"B", "C"}},
+    {{"A", "B", "C"}, 1, true, {"A", "C"}},
+    {{"A", "B", "C"}, 2, true, {"A", "B"}},
+    {{"A"}, 0, true, {}},
+    {{"A", "B"}, 2, false, {"A", "B"}},
+    {{"A", "B"}, -1, false, {"A", "B"}},
+    {{}, 0, false, {}},
+};
+
+TEST(EntryList, RemovingMovesTheRestUp) {
+  for (const RemoveCase& c : kRemoveCases) {
+    SCOPED_TRACE(testing::Message() << c.before.size() << " entries, removing " << c.index);
+    const auto list = std::make_unique<EntryList>();
+    for (const std::string& name : c.before) ASSERT_EQ(addTitleEntry(*list, name, "p" + name), AddResult::kAccepted);
+    EXPECT_EQ(removeEntry(*list, c.index), c.removed);
+    std::vector<std::string> expected;
+    for (const std::string& name : c.after) expected.push_back(name + "==p" + name);
+    EXPECT_EQ(describeEntries(*list), expected);
+  }
+  // A full list that lost one takes one more, in the freed place at the end.
+  const auto list = std::make_unique<EntryList>();
+  for (int i = 0; i < kMaxEntries; ++i) addTitleEntry(*list, "T", "e");
+  ASSERT_TRUE(removeEntry(*list, 0));
+  EXPECT_EQ(addTitleEntry(*list, "Last", "e:\\l"), AddResult::kAccepted);
+  EXPECT_EQ(entry(*list, kMaxEntries - 1).name, "Last");
 }
 
 TEST(EntryList, ProgramListsStartEmpty) {

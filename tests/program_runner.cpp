@@ -96,6 +96,13 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
     close(from_child[0]);
     close(from_child[1]);
     if (chdir(folder.c_str()) != 0) _exit(126);
+    if (options.fault != nullptr) {
+      setenv("LD_PRELOAD", HVN_FAULT_SHIM, 1);
+      setenv("HVN_FAULT", options.fault, 1);
+      // A sanitized program wants its runtime first; the shim comes before it.
+      const char* const asan = std::getenv("ASAN_OPTIONS");
+      setenv("ASAN_OPTIONS", (std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+    }
     if (options.unprivileged && getuid() == 0 &&
         (nobody == nullptr || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
       _exit(126);

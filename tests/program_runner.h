@@ -30,6 +30,7 @@ struct StartOptions {
   bool unprivileged = false;        // a root caller runs the child as user nobody
   bool nonblocking_input = false;   // the child's standard input in O_NONBLOCK mode
   bool nonblocking_output = false;  // the child's standard output in O_NONBLOCK mode
+  const char* fault = nullptr;      // HVN_FAULT for tests/fault_shim, preloaded
 };
 
 // Starts `command` (program and arguments) in `folder`, its standard error
