@@ -4,6 +4,7 @@
 
 #include "catalogue/menu_files.h"
 #include "console/console_stream.h"
+#include "console/token_reader.h"
 
 namespace {
 
@@ -45,9 +46,11 @@ void printHelp(ConsoleStream& out) {
 
 Request parseCommandLine(int argc, const char* const argv[]) {
   if (argc <= 1) return Request::kMenu;
-  if (argc == 2)
+  if (argc == 2) {
     for (const auto& known : kOptions)
       if (argv[1] == known.option) return known.request;
+    if (!kPlatformHelpOption.empty() && argv[1] == kPlatformHelpOption) return Request::kHelp;
+  }
   return Request::kUsageError;
 }
 
@@ -61,5 +64,6 @@ int answerRequest(Request request) {
     default: writeText(out, kUsage); break;
   }
   flushOutput(out);
+  holdClosingConsole(out);
   return to_error ? kUsageStatus : 0;
 }

@@ -190,7 +190,10 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
     skipOneByte(console);
     return kSuccess;
   }
-  if (keep_menus && !keepMenuFiles()) return kNotSaved;
+  if (keep_menus && !keepMenuFiles()) {
+    holdClosingConsole(console);
+    return kNotSaved;
+  }
   bool unsaved = false;
   const auto leave = [&] { return unsaved ? kNotSaved : kSuccess; };
   for (Token selection;;) {

@@ -47,3 +47,7 @@ bool readToken(ConsoleStream& console, Token& token) {
 void skipOneByte(ConsoleStream& console) {
   if (fillInput(console)) ++console.input_begin;
 }
+
+void holdClosingConsole(ConsoleStream& console) {
+  if (consoleClosesWithProgram()) skipOneByte(console);
+}

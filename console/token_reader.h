@@ -29,4 +29,9 @@ bool readToken(ConsoleStream& console, Token& token);
 // Consumes one byte of input, whatever it is, waiting for it if need be.
 void skipOneByte(ConsoleStream& console);
 
+// Where the console window would close with the program (see
+// consoleClosesWithProgram), waits for one byte, the Enter key, so that the
+// message the program ends with can be read. Elsewhere does nothing.
+void holdClosingConsole(ConsoleStream& console);
+
 #endif  // HALVANE_CONSOLE_TOKEN_READER_H_

@@ -23,6 +23,14 @@ inline constexpr std::string_view kConsoleLineEnd = "\r\n";
 inline constexpr std::string_view kConsoleLineEnd = "\n";
 #endif
 
+// An option that means --help on this platform alone, or empty: Windows users
+// type /? for help.
+#ifdef _WIN32
+inline constexpr std::string_view kPlatformHelpOption = "/?";
+#else
+inline constexpr std::string_view kPlatformHelpOption = "";
+#endif
+
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
@@ -30,6 +38,13 @@ inline constexpr int kStandardError = 2;
 // Makes standard input and output carry bytes untranslated, and turns a closed
 // output pipe into an ordinary write error instead of a fatal signal.
 void prepareConsoleStreams();
+
+// True when the console window closes the moment the program ends, so that a
+// last message would vanish unread: on Windows, when standard input and
+// output are a console no other process is attached to (a program started
+// from Explorer or a shortcut). False at a console shared with a shell, when
+// either stream is not a console, and on every other platform.
+bool consoleClosesWithProgram();
 
 // Reads at most `size` bytes from descriptor `fd`, waiting until at least one
 // is available, also on a descriptor in non-blocking mode. Returns how many

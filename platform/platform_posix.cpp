@@ -77,6 +77,9 @@ void prepareConsoleStreams() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// A terminal window stays open after its program has ended.
+bool consoleClosesWithProgram() { return false; }
+
 std::size_t readBytes(int fd, char* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = read(fd, buffer, size);

@@ -101,6 +101,15 @@ void prepareConsoleStreams() {
   _setmode(kStandardError, _O_BINARY);
 }
 
+bool consoleClosesWithProgram() {
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) ||
+      !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
+    return false;
+  DWORD processes[2];
+  return GetConsoleProcessList(processes, 2) == 1;
+}
+
 std::size_t readBytes(int fd, char* buffer, std::size_t size) {
   const int n = _read(fd, buffer, transferSize(size));
   return n > 0 ? static_cast<std::size_t>(n) : 0;

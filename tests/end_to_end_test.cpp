@@ -6,6 +6,7 @@
 // CR LF console lines and backslash paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -600,6 +601,163 @@ TEST_P(EndToEnd, Session) {
 INSTANTIATE_TEST_SUITE_P(Sessions, EndToEnd, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
+// At a console: the program in a pseudo-terminal, typed at key by key as a
+// person would (under Wine, a real Windows console: Wine's console host in
+// Unix-terminal mode). Each row types its keys in steps; before the next step
+// the screen must end with what the step shows, so every prompt is on the
+// screen before the program waits.
+struct Keys {
+  std::string typed;          // one key (one UTF-8 character) at a time, unless pasted
+  std::string shown;          // what the screen, or with on_errors standard error, ends with then
+  bool pasted = false;        // typed sent in one piece
+  bool on_errors = false;
+  int still_running_ms = 0;   // the program must still be waiting this long after
+};
+
+struct ConsoleCase {
+  const char* name;
+  const char* not_on_windows = nullptr;
+  const char* only_on_windows = nullptr;  // why the row needs a Windows console
+  std::vector<std::string> args;
+  bool shared_console = false;  // started by cmd /c, which shares the console
+  FileState games = file(kOldGames);
+  FileState apps = file(kOldApps);
+  std::vector<Keys> keys;
+  std::optional<int> status;              // unset: any way of ending counts
+  std::optional<FileState> games_after;   // unset: as before
+  std::optional<FileState> apps_after;    // unset: as before
+};
+
+void PrintTo(const ConsoleCase& c, std::ostream* out) { *out << c.name; }
+
+const char* const kOwnWindowOnly = "only a Windows console window closes with its program";
+
+std::vector<ConsoleCase> consoleCases() {
+  // Linux's terminal keeps at most 4095 bytes of a line being typed; a
+  // Windows console reads one in pieces of at most 16 KiB.
+  const std::string pasted = "Racer" + std::string(targetIsWindows() ? 20000 : 4000, ' ') +
+                             "e:\\r.xbe\r4\rApp\re:\\a\r";  // and a whole command after it
+  // A Windows console hands the program its code page's byte: 0x82 for é in 437.
+  const std::string e_acute = targetIsWindows() ? "\x82" : "\xc3\xa9";
+  return {
+      {.name = "TypedKeyByKey",
+       .keys = {{"", kMenu}, {"3\r", "3\n" + kGameName}, {"Racer\r", "Racer\n" + kGamePath},
+                {"e:\\r.xbe\r", "e:\\r.xbe\n" + kMenu}, {"5\r", "5\n" + kGames + "Racer==e:\\r.xbe\n" + kMenu},
+                {"7\r", "7\n"}},
+       .status = 0, .games_after = file("Racer==e:\\r.xbe\r\n"), .apps_after = file("")},
+      {.name = "LongLinePasted",
+       .keys = {{"", kMenu}, {"3\r", kGameName}, {pasted + "7\r", "", true}},
+       .status = 0, .games_after = file("Racer==e:\\r.xbe\r\n"), .apps_after = file("App==e:\\a\r\n")},
+      {.name = "NonAsciiKey",
+       .keys = {{"", kMenu}, {"3\r", kGameName}, {"R\xc3\xa9\r", kGamePath}, {"e:\\x\r", kMenu},
+                {"5\r", kGames + "R\xc3\xa9==e:\\x\n" + kMenu}, {"7\r", "7\n"}},
+       .status = 0, .games_after = file("R" + e_acute + "==e:\\x\r\n"), .apps_after = file("")},
+      {.name = "CtrlCLeavesFiles", .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"\x03", ""}}},
+      {.name = "CtrlDEndsInput", .not_on_windows = "Windows ends console input at Ctrl-Z, and Wine's console hands that over as a byte",
+       .keys = {{"", kMenu}, {"\x04", ""}}, .status = 0},
+      {.name = "CheckFailedWaitsForEnter", .games = kNoFile,
+       .keys = {{"", kCheckFailed, false, false, 300}, {"\r", ""}}, .status = 0},
+      {.name = "UsageEndsAtOnce", .not_on_windows = "a Windows console of its own waits", .args = {"--kep"},
+       .status = 2},
+      {.name = "VersionWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--version"},
+       .keys = {{"", "Halvane menu creator 1.0\n", false, false, 300}, {"\r", ""}}, .status = 0},
+      {.name = "UsageWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--kep"},
+       .keys = {{"", kUsage, false, true, 300}, {"\r", ""}}, .status = 2},
+      {.name = "KeepRefusalWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--keep"},
+       .games = file("A\r\n"),
+       .keys = {{"", cannotKeep("games.ini", 1, "no \"==\" in the line"), false, true, 300},
+                {"\r", ""}},
+       .status = 1},
+      {.name = "SharedConsoleDoesNotWait", .only_on_windows = "cmd shares a console only under Windows",
+       .args = {"--kep"}, .shared_console = true, .status = 2},
+  };
+}
+
+// What a terminal shows, line by line: escape sequences (a Windows console
+// host hides and shows the cursor, and erases to the end of a line instead of
+// writing trailing spaces) and CRs dropped, trailing spaces cut.
+std::string screenText(std::string_view raw) {
+  std::string text;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\x1b' && i + 1 < raw.size() && raw[i + 1] == '[') {
+      for (i += 2; i < raw.size() && !(raw[i] >= '@' && raw[i] <= '~');) ++i;
+      continue;
+    }
+    if (raw[i] == '\r') continue;
+    if (raw[i] == '\n')
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+    text += raw[i];
+  }
+  return text;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The keys of `typed`, one UTF-8 character each.
+std::vector<std::string> keysOf(const std::string& typed) {
+  std::vector<std::string> keys;
+  for (const char c : typed) {
+    if ((static_cast<unsigned char>(c) & 0xc0) == 0x80 && !keys.empty()) keys.back() += c;
+    else keys.emplace_back(1, c);
+  }
+  return keys;
+}
+
+class Console : public testing::TestWithParam<ConsoleCase> {};
+
+TEST_P(Console, Session) {
+  const ConsoleCase& c = GetParam();
+  if (targetIsWindows() && c.not_on_windows != nullptr) GTEST_SKIP() << c.not_on_windows;
+  if (!targetIsWindows() && c.only_on_windows != nullptr) GTEST_SKIP() << c.only_on_windows;
+  std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
+  ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
+  if (c.shared_console) {
+    std::string exe = "Z:" + command.back();
+    std::replace(exe.begin(), exe.end(), '/', '\\');
+    command.back() = "C:\\windows\\syswow64\\cmd.exe";
+    command.insert(command.end(), {"/c", exe});
+  }
+  command.insert(command.end(), c.args.begin(), c.args.end());
+  Scratch scratch;
+  fs::create_directories(scratch.folder / "hvn" / "ini");
+  create(scratch.folder, "games.ini", c.games);
+  create(scratch.folder, "apps.ini", c.apps);
+
+  Child child = startProgram(command, scratch.folder, scratch.errors, {.terminal = true});
+  // Wine's console host takes keys one at a time once it has switched the
+  // terminal out of line mode; keys sent before would reach it as a line.
+  if (targetIsWindows() && !c.keys.empty()) {
+    ASSERT_TRUE(converse(child, "", [&](const std::string&) { return inRawMode(child); }, timeoutMs()));
+  }
+  for (const Keys& step : c.keys) {
+    for (const std::string& key : step.pasted ? std::vector<std::string>{step.typed} : keysOf(step.typed))
+      ASSERT_TRUE(converse(child, key, [](const std::string&) { return true; }, timeoutMs()));
+    const std::string shown = screenText(step.shown);
+    const auto arrived = [&](const std::string& out) {
+      return endsWith(screenText(step.on_errors ? contentOf(scratch.errors) : out), shown);
+    };
+    ASSERT_TRUE(converse(child, "", arrived, timeoutMs()))
+        << "waited for: " << shown << "\nscreen: " << screenText(child.output);
+    if (step.still_running_ms > 0) {
+      usleep(step.still_running_ms * 1000);
+      EXPECT_TRUE(isRunning(child)) << "the program did not wait for Enter";
+    }
+  }
+  const int status = finish(child, "", timeoutMs());
+  EXPECT_NE(status, -1) << "the program did not end; screen: " << screenText(child.output);
+  if (c.status) {
+    EXPECT_EQ(status, *c.status);
+  }
+  EXPECT_EQ(describe(observe(scratch.folder, "games.ini")), describe(c.games_after.value_or(c.games)));
+  EXPECT_EQ(describe(observe(scratch.folder, "apps.ini")), describe(c.apps_after.value_or(c.apps)));
+  EXPECT_EQ(strayFiles(scratch.folder), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(AtTheConsole, Console, testing::ValuesIn(consoleCases()),
+                         [](const testing::TestParamInfo<ConsoleCase>& info) { return info.param.name; });
+
 // Each answer is sent only once its prompt has arrived, as a person at the
 // console would: if any prompt were still buffered when the program began to
 // wait, the session would stall here.
@@ -634,17 +792,30 @@ TEST(Interaction, PromptsArriveBeforeTheProgramWaits) {
 }
 
 // The help is prose, so only what users look for in it is fixed: how to call
-// the program, and what --keep does.
+// the program, and what --keep does. Windows users ask for it with /? too,
+// which elsewhere is a word like any other.
 TEST(CommandLine, HelpShowsUsageAndKeep) {
-  const Scratch scratch;
-  std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
-  command.push_back("--help");
-  Child child = startProgram(command, scratch.folder, scratch.errors);
-  EXPECT_EQ(finish(child, "", timeoutMs()), 0);
-  EXPECT_EQ(child.output.rfind(onConsole(kUsage), 0), 0u) << child.output;
-  EXPECT_NE(child.output.find("--keep     start from the entries the two files hold"), std::string::npos);
-  EXPECT_NE(child.output.find("9. Remove Game and 0. Remove App"), std::string::npos);
-  EXPECT_EQ(contentOf(scratch.errors), "");
+  std::string help;
+  for (const char* option : {"--help", "/?"}) {
+    SCOPED_TRACE(option);
+    const Scratch scratch;
+    std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
+    command.push_back(option);
+    Child child = startProgram(command, scratch.folder, scratch.errors);
+    const int status = finish(child, "", timeoutMs());
+    if (option == std::string("/?") && !targetIsWindows()) {
+      EXPECT_EQ(status, 2);
+      EXPECT_EQ(contentOf(scratch.errors), kUsage);
+      continue;
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(child.output.rfind(onConsole(kUsage), 0), 0u) << child.output;
+    EXPECT_NE(child.output.find("--keep     start from the entries the two files hold"), std::string::npos);
+    EXPECT_NE(child.output.find("9. Remove Game and 0. Remove App"), std::string::npos);
+    EXPECT_EQ(contentOf(scratch.errors), "");
+    if (help.empty()) help = child.output;
+    EXPECT_EQ(child.output, help);
+  }
 }
 
 }  // namespace

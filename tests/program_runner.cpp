@@ -6,10 +6,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <pwd.h>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <utility>
@@ -50,14 +53,14 @@ bool collect(Child& child) {
   char buffer[65536];
   const ssize_t n = read(child.output_fd, buffer, sizeof buffer);
   if (n > 0) child.output.append(buffer, static_cast<std::size_t>(n));
-  return n > 0 || (n < 0 && errno == EINTR);
+  return n > 0 || (n < 0 && (errno == EINTR || errno == EAGAIN));
 }
 
 }  // namespace
 
 Child::Child(Child&& other) noexcept
     : pid(other.pid), input_fd(other.input_fd), output_fd(other.output_fd),
-      output(std::move(other.output)) {
+      output(std::move(other.output)), terminal(other.terminal) {
   other.pid = -1;
 }
 
@@ -76,7 +79,17 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
   int to_child[2];
   int from_child[2];
   const int errors = open(errors_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (errors < 0 || pipe(to_child) != 0 || pipe(from_child) != 0) std::abort();
+  if (errors < 0) std::abort();
+  if (options.terminal) {
+    // One terminal for both: the child reads and writes its side, the test
+    // its own, through two descriptors so that each can be closed alone.
+    winsize size = {25, 80, 0, 0};
+    if (openpty(&to_child[1], &to_child[0], nullptr, nullptr, &size) != 0) std::abort();
+    from_child[0] = dup(to_child[1]);
+    from_child[1] = dup(to_child[0]);
+  } else if (pipe(to_child) != 0 || pipe(from_child) != 0) {
+    std::abort();
+  }
   const passwd* const nobody = getpwnam("nobody");
   Child child;
   child.pid = fork();
@@ -85,6 +98,7 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
     // test's own (which ignores SIGPIPE, see above).
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) std::signal(signal_number, SIG_DFL);
     umask(022);
+    if (options.terminal && (setsid() < 0 || ioctl(to_child[0], TIOCSCTTY, 0) != 0)) _exit(126);
     if (options.nonblocking_input) fcntl(to_child[0], F_SETFL, O_NONBLOCK);
     if (options.nonblocking_output) fcntl(from_child[1], F_SETFL, O_NONBLOCK);
     dup2(to_child[0], 0);
@@ -119,6 +133,7 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
   // Never block on a full input pipe while the child waits to be read from.
   fcntl(child.input_fd, F_SETFL, O_NONBLOCK);
   child.output_fd = from_child[0];
+  child.terminal = options.terminal;
   return child;
 }
 
@@ -129,8 +144,12 @@ bool converse(Child& child, std::string_view input,
   while (output_open && (!input.empty() || !done(child.output))) {
     pollfd fds[2] = {{child.output_fd, POLLIN, 0}, {child.input_fd, POLLOUT, 0}};
     const nfds_t watched = input.empty() || child.input_fd < 0 ? 1 : 2;
-    const int ready = poll(fds, watched, millisecondsLeft(deadline));
-    if (ready == 0) return false;
+    // Woken at least every 50 ms, so that `done` is asked again even when
+    // nothing arrives (a child that ends while another holds its terminal).
+    const int left = millisecondsLeft(deadline);
+    const int ready = poll(fds, watched, left < 50 ? left : 50);
+    if (ready == 0 && left == 0) return false;
+    if (ready == 0) continue;
     if (ready < 0) continue;
     if (fds[0].revents != 0) output_open = collect(child);
     if (watched == 2 && fds[1].revents != 0) {
@@ -146,10 +165,19 @@ bool converse(Child& child, std::string_view input,
 }
 
 int finish(Child& child, std::string_view input, int timeout_ms) {
+  const auto never = [](const std::string&) { return false; };
   bool ended = converse(child, input, [](const std::string&) { return true; }, timeout_ms);
+  if (child.terminal) {
+    // A terminal has no end to send. Once the child has ended, what it wrote
+    // last is read until its side closes, or briefly where a helper it left
+    // behind (Wine's) still holds it.
+    ended = ended && converse(child, {}, [&](const std::string&) { return !isRunning(child); }, timeout_ms);
+    if (ended) converse(child, {}, never, 200);
+  } else {
+    closeInput(child);
+    if (child.output_fd >= 0) ended = ended && converse(child, {}, never, timeout_ms);
+  }
   closeInput(child);
-  if (child.output_fd >= 0)
-    ended = ended && converse(child, {}, [](const std::string&) { return false; }, timeout_ms);
   closeOutput(child);
   return reap(child, ended ? timeout_ms : 0);
 }
@@ -163,6 +191,11 @@ bool isRunning(const Child& child) {
   siginfo_t info{};
   return child.pid > 0 && waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
          info.si_pid == 0;
+}
+
+bool inRawMode(const Child& child) {
+  termios modes{};
+  return tcgetattr(child.input_fd, &modes) == 0 && (modes.c_lflag & ICANON) == 0;
 }
 
 std::string makeTempFolder() {

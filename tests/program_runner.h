@@ -23,6 +23,7 @@ struct Child {
   int input_fd = -1;   // the child's standard input; -1 once closed
   int output_fd = -1;  // the child's standard output
   std::string output;  // everything the child has printed so far
+  bool terminal = false;  // input and output are one pseudo-terminal
 };
 
 // How the child's side of things is set up.
@@ -31,6 +32,8 @@ struct StartOptions {
   bool nonblocking_input = false;   // the child's standard input in O_NONBLOCK mode
   bool nonblocking_output = false;  // the child's standard output in O_NONBLOCK mode
   const char* fault = nullptr;      // HVN_FAULT for tests/fault_shim, preloaded
+  bool terminal = false;            // standard input and output are a pseudo-terminal of
+                                    // 80 by 25, the child's controlling terminal
 };
 
 // Starts `command` (program and arguments) in `folder`, its standard error
@@ -47,8 +50,8 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
 bool converse(Child& child, std::string_view input,
               const std::function<bool(const std::string&)>& done, int timeout_ms);
 
-// Sends `input`, closes the child's input, collects the rest of its output and
-// returns its exit status (128 + signal number if a signal ended it, -1 if it
+// Sends `input`, closes the child's input (at a terminal: waits for the child
+// to end instead), collects the rest of its output and returns its exit status (128 + signal number if a signal ended it, -1 if it
 // had not ended within `timeout_ms`).
 int finish(Child& child, std::string_view input, int timeout_ms);
 
@@ -57,6 +60,10 @@ void closeOutput(Child& child);
 
 // True while the child has not ended; it stays waitable either way.
 bool isRunning(const Child& child);
+
+// True when the child's terminal has been switched out of line mode, as a
+// Windows console host does before it takes keys one at a time.
+bool inRawMode(const Child& child);
 
 // Creates a fresh empty folder for one test case, readable by everyone.
 std::string makeTempFolder();
