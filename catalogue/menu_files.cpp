@@ -112,10 +112,15 @@ bool checkMenuFile(const char* path) {
   return true;
 }
 
-std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games) {
+MenuWriteFailure writeMenuFiles(const EntryList& apps, const EntryList& games) {
   char text[kMaxFileSize];
-  if (!replaceFileContents(kAppMenuPath, menuFileText(apps, text))) return kAppMenuPath;
-  if (!replaceFileContents(kGameMenuPath, menuFileText(games, text))) return kGameMenuPath;
+  const struct {
+    const char* path;
+    const EntryList& list;
+  } files[] = {{kAppMenuPath, apps}, {kGameMenuPath, games}};
+  for (const auto& file : files)
+    if (const int error = replaceFileContents(file.path, menuFileText(file.list, text)); error != 0)
+      return {file.path, error};
   return {};
 }
 

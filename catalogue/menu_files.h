@@ -21,12 +21,18 @@ inline constexpr char kAppMenuPath[] =
 // ordinary file or a device (not a folder, FIFO or socket). Nothing is read.
 bool checkMenuFile(const char* path);
 
+// The menu file that could not be written, and why: the system's error
+// number. An empty location means both were written.
+struct MenuWriteFailure {
+  std::string_view location;
+  int error = 0;
+};
+
 // Rewrites the app menu and then the game menu, one "name==path" line with CR LF
 // per entry, each file replaced whole or left as it was (see
-// replaceFileContents). Stops at the first file that cannot be written and
-// returns its location; the files after it are left untouched. Returns an
-// empty view when both were written.
-std::string_view writeMenuFiles(const EntryList& apps, const EntryList& games);
+// replaceFileContents). Stops at the first file that cannot be written; the
+// files after it are left untouched.
+MenuWriteFailure writeMenuFiles(const EntryList& apps, const EntryList& games);
 
 // Where reading a menu file stopped: `reason` is empty when every line was
 // taken, otherwise it says why line number `line` (from 1, one more at every

@@ -138,14 +138,16 @@ bool runRemoveDialogue(ConsoleStream& console, const Command& command) {
 }
 
 // Writes both menu files; true when both were written. A file that could not
-// be written is named, and the session goes on with every entry, so the user
-// can mend the cause and write again.
+// be written is named with the system's reason, and the session goes on with
+// every entry, so the user can mend the cause and write again.
 bool writeFiles(ConsoleStream& console) {
-  const std::string_view failed = writeMenuFiles(appList, gameList);
-  if (failed.empty()) return true;
-  writeText(console, kCouldNotWrite);
-  writeText(console, failed);
-  writeText(console, "\n");
+  const MenuWriteFailure failed = writeMenuFiles(appList, gameList);
+  if (failed.location.empty()) return true;
+  char words[256];
+  for (const std::string_view piece :
+       {kCouldNotWrite, failed.location, std::string_view(": "), describeSystemError(failed.error, words),
+        std::string_view("\n")})
+    writeText(console, piece);
   return false;
 }
 

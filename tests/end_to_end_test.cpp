@@ -86,7 +86,19 @@ std::string location(const char* file) {
   return std::string(".") + separator + "hvn" + separator + "ini" + separator + file;
 }
 
-std::string couldNotWrite(const char* file) { return "Could not write " + location(file) + "\n"; }
+// Why a write failed, in the system's own words: POSIX's and Windows'.
+struct Reason {
+  const char* posix;
+  const char* windows;
+};
+const Reason kNoSpace{"No space left on device", "Disk full"};
+const Reason kIsFolder{"Is a directory", "Access denied"};
+const Reason kReadOnly{"Permission denied", "Access denied"};
+const Reason kNoReader{"No such device or address", ""};
+
+std::string couldNotWrite(const char* file, const Reason& reason) {
+  return "Could not write " + location(file) + ": " + (targetIsWindows() ? reason.windows : reason.posix) + "\n";
+}
 
 std::string cannotKeep(const char* file, int line, const std::string& reason) {
   return "Cannot keep " + location(file) + ": line " + std::to_string(line) + ": " + reason + "\n";
@@ -265,30 +277,30 @@ std::vector<Case> cases() {
       // Disk faults while writing: the session goes on with every entry, and
       // the status says whether the last write failed.
       {.name = "AppsOnFullDisk", .not_on_windows = kLinuxDevice, .apps = kFullDevice, .input = "3 A e:\\a\n4 B e:\\b\n7\n",
-       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("apps.ini") + kMenu,
+       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNoSpace) + kMenu,
        .status = 1},
       {.name = "GamesOnFullDisk", .not_on_windows = kLinuxDevice, .games = kFullDevice, .input = "3 A e:\\a\n4 B e:\\b\n7\n8\n",
-       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("games.ini") + kMenu,
+       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("games.ini", kNoSpace) + kMenu,
        .apps_after = file("B==e:\\b\r\n"), .status = 1},
       {.name = "FailedWriteKeepsEntries", .fault = Fault::kAppsBecomesFolder,
        .input = "3 A e:\\a\n7\n5\n8\n",
-       .output = kMenu + kAddGame + kMenu + couldNotWrite("apps.ini") + kMenu + kGames + "A==e:\\a\n" + kMenu,
+       .output = kMenu + kAddGame + kMenu + couldNotWrite("apps.ini", kIsFolder) + kMenu + kGames + "A==e:\\a\n" + kMenu,
        .apps_after = kFolder, .status = 1},
       {.name = "GamesBecameFolder", .fault = Fault::kGamesBecomesFolder, .input = "4 B e:\\b\n7\n",
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("games.ini") + kMenu, .games_after = kFolder,
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("games.ini", kIsFolder) + kMenu, .games_after = kFolder,
        .apps_after = file("B==e:\\b\r\n"), .status = 1},
       {.name = "WriteAgainOnceMended", .fault = Fault::kAppsBecomesFolder, .input = "3 A e:\\a\n7\n",
-       .after_mend = "7\n", .output = kMenu + kAddGame + kMenu + couldNotWrite("apps.ini") + kMenu,
+       .after_mend = "7\n", .output = kMenu + kAddGame + kMenu + couldNotWrite("apps.ini", kIsFolder) + kMenu,
        .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "AppsVanishedIsCreated", .fault = Fault::kAppsVanishes, .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n")},
       {.name = "GamesVanishedIsCreated", .fault = Fault::kGamesVanishes, .input = "3 A e:\\a\n7\n",
        .output = kMenu + kAddGame + kMenu, .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "FullFileSystemKeepsOldFile", .small_disk = true, .input = fill_apps + "7\n",
-       .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini") + kMenu, .status = 1},
+       .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1},
       {.name = "ReadOnlyFileNotReplaced", .games = file(kOldGames, fs::perms(0444)),
        .input = "3 A e:\\a\n4 B e:\\b\n7\n",
-       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("games.ini") + kMenu,
+       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("games.ini", kReadOnly) + kMenu,
        .apps_after = file("B==e:\\b\r\n"), .status = 1},
       {.name = "PermissionsKept", .not_on_windows = "Windows keeps a file's attributes, not POSIX permission bits", .games = file(kOldGames, fs::perms(0640)),
        .apps = file(kOldApps, fs::perms(0604)), .input = "3 A e:\\a\n7\n", .output = kMenu + kAddGame + kMenu,
@@ -304,7 +316,7 @@ std::vector<Case> cases() {
       {.name = "GamesIsFifo", .not_on_windows = kNoFifo, .games = kFifo, .input = "8\n", .output = kCheckFailed},
       {.name = "AppsIsFifo", .not_on_windows = kNoFifo, .apps = kFifo, .input = "8\n", .output = kCheckFailed},
       {.name = "AppsBecameFifo", .not_on_windows = kNoFifo, .fault = Fault::kAppsBecomesFifo, .input = "4 B e:\\b\n7\n8\n",
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini") + kMenu, .apps_after = kFifo,
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNoReader) + kMenu, .apps_after = kFifo,
        .status = 1},
       {.name = "NonBlockingInputFedLate", .input = "3 A e:\\a\n7\n", .late_input = true,
        .start = {.nonblocking_input = true}, .output = kMenu + kAddGame + kMenu,
