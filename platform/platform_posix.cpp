@@ -26,12 +26,13 @@ bool waitIfBusy(int fd, short events) {
   return true;
 }
 
-// Whoever runs the program may write the file, and its permission bits let
-// somebody write it: a file without any write bit is read-only, even to root,
-// as the read-only attribute is on Windows.
-bool mayWrite(const char* path, const struct stat& file) {
-  return (file.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
-         faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
+// Why the file may not be written, or 0: whoever runs the program must be
+// allowed to write it, and its permission bits must let somebody write it: a
+// file without any write bit is read-only, even to root, as the read-only
+// attribute is on Windows.
+int writeRefusal(const char* path, const struct stat& file) {
+  if ((file.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+  return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 // Writes all of `contents` at `offset` of the file. Returns 0 or the error.
@@ -233,7 +234,8 @@ void closeFile(int fd) { close(fd); }
 int replaceFileContents(const char* path, std::string_view contents) {
   struct stat old;
   if (stat(path, &old) != 0) return errno == ENOENT ? writeInPlace(path, contents, true) : errno;
-  if (S_ISREG(old.st_mode) && !mayWrite(path, old)) return EACCES;
+  if (S_ISREG(old.st_mode))
+    if (const int refusal = writeRefusal(path, old); refusal != 0) return refusal;
   // Every other name of a hard-linked file, and a device, must see the new
   // contents, which only writing in place gives.
   if (!S_ISREG(old.st_mode) || old.st_nlink > 1) return writeInPlace(path, contents, false);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,9 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +27,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "tests/program_runner.h"
@@ -769,6 +773,105 @@ TEST_P(Console, Session) {
 
 INSTANTIATE_TEST_SUITE_P(AtTheConsole, Console, testing::ValuesIn(consoleCases()),
                          [](const testing::TestParamInfo<ConsoleCase>& info) { return info.param.name; });
+
+// Every call the program makes to the system while it checks, reads and
+// writes the menus, failing in turn with each error that call really gives,
+// and the program killed at each: whatever happens, each menu file holds its
+// old bytes or its new bytes whole, nothing but a temporary file of the
+// writer's (and that only after a kill) is left beside them, a failure is
+// reported with the file and the system's reason, and the second 7 of the
+// session then writes both. Ordinary, hard-linked and symbolically linked
+// files; the new menus are longer than the old, as a rewrite in place can
+// only grow a file in one write.
+TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
+  if (targetIsWindows()) GTEST_SKIP() << kPreloaded;
+  const struct {
+    const char* call;
+    std::vector<const char*> errors;
+    const char* after = "";  // a fault that must come first for the call to be made
+  } kCalls[] = {
+      {"open", {"EACCES", "EIO", "ENOSPC"}}, {"stat", {"EACCES", "EIO"}}, {"lstat", {"EACCES", "EIO"}},
+      {"faccessat", {"EROFS"}}, {"realpath", {"ENAMETOOLONG", "EACCES"}}, {"mkstemp", {"EACCES", "ENOSPC", "EROFS"}},
+      {"fchown", {"EPERM"}}, {"fstat", {"EIO"}}, {"listxattr", {"EIO", "ERANGE"}}, {"fsetxattr", {"EPERM", "ENOSPC"}},
+      {"fchmod", {"EPERM", "EIO"}}, {"fallocate", {"ENOSPC", "EOPNOTSUPP", "EIO"}},
+      {"pwrite", {"ENOSPC", "EIO", "EDQUOT"}}, {"ftruncate", {"EIO"}, "fallocate 1 EOPNOTSUPP,pwrite 1 ENOSPC,"}, {"fsync", {"EIO", "ENOSPC"}},
+      {"close", {"EIO"}}, {"rename", {"EBUSY", "EPERM", "EXDEV", "EIO"}}, {"unlink", {"EIO"}, "rename 1 EXDEV,"},
+      {"read", {"EIO"}}, {"write", {"EIO"}},
+  };
+  const std::map<std::string, int> kErrorNumbers = {
+      {"EACCES", EACCES}, {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ENAMETOOLONG", ENAMETOOLONG},
+      {"EPERM", EPERM},   {"EDQUOT", EDQUOT}, {"EBUSY", EBUSY},   {"EXDEV", EXDEV},   {"EOPNOTSUPP", EOPNOTSUPP}, {"ERANGE", ERANGE}};
+  const std::string old_games = kOldGames, old_apps = kOldApps;
+  const std::string new_games = "Racer==e:\\games\\racer\\default.xbe\r\n";
+  const std::string new_apps = "Dirwalker==e:\\apps\\dirwalker\\default.xbe\r\n";
+  const std::string input = "3 Racer e:\\games\\racer\\default.xbe\n4 Dirwalker e:\\apps\\dirwalker\\default.xbe\n7\n7\n";
+  const std::regex temporary("hvn/ini/(games|apps)\\.ini\\.[A-Za-z0-9]{6}|elsewhere/(games|apps)\\.ini\\.[A-Za-z0-9]{6}");
+  int cases = 0;
+  std::set<std::string> struck;
+  for (const auto& layout : {file(""), hardLinked(""), linkTo("")}) {
+    for (const auto& [call, errors, after] : kCalls) {
+      std::vector<std::string> actions(errors.begin(), errors.end());
+      actions.push_back("kill");
+      for (const std::string& action : actions) {
+        for (int n = 1;; ++n) {
+          const std::string fault = after + std::string(call) + " " + std::to_string(n) + " " + action;
+          SCOPED_TRACE(describe(layout) + "with " + fault);
+          Scratch scratch;
+          fs::create_directories(scratch.folder / "hvn" / "ini");
+          create(scratch.folder, "games.ini", {layout.kind, old_games});
+          create(scratch.folder, "apps.ini", {layout.kind, old_apps});
+          // An extended attribute each, which a replacement must carry over.
+          const fs::path ini = scratch.folder / "hvn" / "ini";
+          const bool tagged = setxattr((ini / "games.ini").c_str(), "user.hvn", "kept", 4, 0) == 0 &&
+                              setxattr((ini / "apps.ini").c_str(), "user.hvn", "kept", 4, 0) == 0;
+          Child child = startProgram(commandFromEnvironment("HVN_PROGRAM"), scratch.folder, scratch.errors,
+                                     {.fault = fault.c_str()});
+          const int status = finish(child, input, timeoutMs());
+          const std::string struck_here = "hvn-fault: struck " + std::string(call) + " " + std::to_string(n) + "\n";
+          if (contentOf(scratch.errors).find(struck_here) == std::string::npos) break;
+          ++cases;
+          struck.insert(call);
+          const std::string games = observe(scratch.folder, "games.ini").content;
+          const std::string apps = observe(scratch.folder, "apps.ini").content;
+          EXPECT_TRUE(games == old_games || games == new_games) << games;
+          EXPECT_TRUE(apps == old_apps || apps == new_apps) << apps;
+          char tag[8] = "";
+          for (const char* file : {"games.ini", "apps.ini"})
+            EXPECT_TRUE(!tagged || (getxattr((ini / file).c_str(), "user.hvn", tag, sizeof tag) == 4 &&
+                                    std::string_view(tag, 4) == "kept"))
+                << file << " lost its extended attribute";
+          std::vector<std::string> stray = strayFiles(scratch.folder);
+          if (action == "kill") {
+            EXPECT_EQ(status, 128 + SIGKILL);
+            std::erase_if(stray, [&](const std::string& name) { return std::regex_match(name, temporary); });
+          }
+          EXPECT_EQ(stray, std::vector<std::string>{});
+          if (action == "kill") continue;
+          EXPECT_EQ(status, 0) << child.output;
+          const std::size_t message = child.output.find("Could not write ");
+          const bool started = child.output.rfind(kCheckFailed, 0) != 0;
+          if (message != std::string::npos) {
+            // The reason is one of the errors made to happen.
+            const std::string line = child.output.substr(message, child.output.find('\n', message) - message + 1);
+            bool known = false;
+            for (const auto& [name, number] : kErrorNumbers)
+              for (const char* file : {"apps.ini", "games.ini"})
+                known = known || (fault.find(" " + name) != std::string::npos &&
+                                  line == "Could not write " + location(file) + ": " + std::strerror(number) + "\n");
+            EXPECT_TRUE(known) << line;
+          }
+          if (started && call != std::string("read")) {
+            EXPECT_EQ(games, new_games) << "the second 7 did not write the game menu";
+            EXPECT_EQ(apps, new_apps) << "the second 7 did not write the app menu";
+          }
+          if (testing::Test::HasFailure()) return;
+        }
+      }
+    }
+  }
+  std::cout << "fault table: " << cases << " cases\n";
+  for (const auto& row : kCalls) EXPECT_EQ(struck.count(row.call), 1u) << row.call << " was never called";
+}
 
 // Each answer is sent only once its prompt has arrived, as a person at the
 // console would: if any prompt were still buffered when the program began to

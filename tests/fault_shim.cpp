@@ -1,6 +1,7 @@
 // Loaded into the program with LD_PRELOAD by the end-to-end runner, this makes
-// one call of one C library function go wrong, so that the program's answer
-// to a failing system can be seen. HVN_FAULT says which and how:
+// calls of C library functions go wrong, so that the program's answer to a
+// failing system can be seen. HVN_FAULT says which and how, several faults
+// separated by commas:
 //   "CALL N ERRNO"  the N-th call of CALL fails with that error (EIO, ...)
 //   "CALL N kill"   the process is killed at the N-th call of CALL
 //   "open N fifo"   before the N-th open, a FIFO takes the file's place
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,37 +40,57 @@ const struct {
     {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT},   {"EACCES", EACCES},
     {"EPERM", EPERM},   {"EBUSY", EBUSY},   {"EXDEV", EXDEV},     {"EROFS", EROFS},
     {"ENOENT", ENOENT}, {"EINTR", EINTR},   {"ENAMETOOLONG", ENAMETOOLONG},
-    {"EOPNOTSUPP", EOPNOTSUPP},
+    {"EOPNOTSUPP", EOPNOTSUPP}, {"ERANGE", ERANGE},
 };
 
-Fault& fault() {
-  static Fault parsed = [] {
-    Fault f;
+// The faults HVN_FAULT asks for, separated by commas.
+struct Faults {
+  Fault list[4];
+  int count = 0;
+};
+
+Faults& faults() {
+  static Faults parsed = [] {
+    Faults all;
     const char* spec = std::getenv("HVN_FAULT");
-    char action[32] = "";
-    if (spec == nullptr || std::sscanf(spec, "%31s %ld %31s", f.call, &f.when, action) != 3) return f;
-    if (std::strcmp(action, "kill") == 0) f.action = Action::kKill;
-    if (std::strcmp(action, "fifo") == 0) f.action = Action::kFifo;
-    for (const auto& known : kErrors)
-      if (std::strcmp(action, known.name) == 0) f.action = Action::kFail, f.error = known.value;
-    return f;
+    for (; spec != nullptr && *spec != '\0' && all.count < 4; spec = std::strchr(spec, ',')) {
+      if (*spec == ',') ++spec;
+      Fault& f = all.list[all.count++];
+      char action[32] = "";
+      if (std::sscanf(spec, "%31s %ld %31[^,]", f.call, &f.when, action) != 3) continue;
+      if (std::strcmp(action, "kill") == 0) f.action = Action::kKill;
+      if (std::strcmp(action, "fifo") == 0) f.action = Action::kFifo;
+      for (const auto& known : kErrors)
+        if (std::strcmp(action, known.name) == 0) f.action = Action::kFail, f.error = known.value;
+    }
+    return all;
   }();
   return parsed;
-}
-
-// The action due at this call of `call`, if any.
-Action strikes(const char* call) {
-  Fault& f = fault();
-  if (f.action == Action::kNone || std::strcmp(call, f.call) != 0 || ++f.calls != f.when)
-    return Action::kNone;
-  if (f.action == Action::kKill) raise(SIGKILL);
-  errno = f.error;
-  return f.action;
 }
 
 template <typename Function>
 Function next(const char* name) {
   return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// The action due at this call of `call`, if any. A fault that strikes says
+// so on standard error ("hvn-fault: struck CALL N"), so that a test can tell
+// when N has passed the last call there is.
+Action strikes(const char* call) {
+  static const auto real_write = next<ssize_t (*)(int, const void*, size_t)>("write");
+  Faults& all = faults();
+  for (int i = 0; i < all.count; ++i) {
+    Fault& f = all.list[i];
+    if (f.action == Action::kNone || std::strcmp(call, f.call) != 0 || ++f.calls != f.when) continue;
+    char struck[64];
+    const int size = std::snprintf(struck, sizeof struck, "hvn-fault: struck %s %ld\n", f.call, f.when);
+    if (size > 0 && real_write(2, struck, static_cast<size_t>(size)) < 0) {
+    }
+    if (f.action == Action::kKill) raise(SIGKILL);
+    errno = f.error;
+    return f.action;
+  }
+  return Action::kNone;
 }
 
 template <typename Result>
@@ -92,6 +114,7 @@ Result failure() {
 
 FAULTABLE(ssize_t, read, (int fd, void* buffer, size_t size), (fd, buffer, size))
 FAULTABLE(ssize_t, write, (int fd, const void* data, size_t size), (fd, data, size))
+FAULTABLE(ssize_t, pwrite, (int fd, const void* data, size_t size, off_t offset), (fd, data, size, offset))
 FAULTABLE(int, close, (int fd), (fd))
 FAULTABLE(int, fsync, (int fd), (fd))
 FAULTABLE(int, fdatasync, (int fd), (fd))
@@ -104,6 +127,11 @@ FAULTABLE(int, unlink, (const char* path), (path))
 FAULTABLE(int, mkstemp, (char* pattern), (pattern))
 FAULTABLE(int, stat, (const char* path, struct stat* info), (path, info))
 FAULTABLE(int, fstat, (int fd, struct stat* info), (fd, info))
+FAULTABLE(int, lstat, (const char* path, struct stat* info), (path, info))
+FAULTABLE(ssize_t, listxattr, (const char* path, char* names, size_t size), (path, names, size))
+FAULTABLE(ssize_t, getxattr, (const char* path, const char* name, void* value, size_t size), (path, name, value, size))
+FAULTABLE(int, fsetxattr, (int fd, const char* name, const void* value, size_t size, int flags),
+          (fd, name, value, size, flags))
 FAULTABLE(int, faccessat, (int dir, const char* path, int mode, int flags), (dir, path, mode, flags))
 FAULTABLE(char*, realpath, (const char* path, char* resolved), (path, resolved))
 
