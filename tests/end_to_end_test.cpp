@@ -20,9 +20,11 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -125,6 +127,30 @@ std::string repeat(const std::string& text, int times) {
   return result;
 }
 
+std::string contentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A fresh folder for one session, and beside it the file that takes the
+// program's standard error. On the way out, whichever way that is, the errors
+// are shown if the test failed, a file system mounted in the folder is
+// unmounted, and both are removed.
+struct Scratch {
+  const fs::path folder = makeTempFolder();
+  const std::string errors = folder.string() + ".stderr";
+  fs::path mounted;
+  ~Scratch() {
+    if (testing::Test::HasFailure()) std::cerr << "standard error:\n" << contentOf(errors) << "\n";
+    if (!mounted.empty()) umount2(mounted.c_str(), MNT_DETACH);
+    fs::remove(errors);
+    // A folder deeper than a path can name is more than remove_all can take.
+    std::error_code failed;
+    fs::remove_all(folder, failed);
+    if (failed && std::system(("rm -rf '" + folder.string() + "'").c_str()) != 0) std::cerr << "left " << folder;
+  }
+};
+
 // What stands at a menu file's location.
 enum class Kind {
   kAbsent,
@@ -134,7 +160,7 @@ enum class Kind {
   kLinkToFullDevice,
   kFifo,
   kLinkToFile,       // a symbolic link to a file of that name in elsewhere/
-  kHardLinkedFile,   // a file with a second name, other-name-<file>, in the folder above hvn
+  kHardLinkedFile,   // a file with a second name, other-name-<file>, beside it
   kZeroDevice,       // a device node of the test's own that reads as endless zero bytes
 };
 
@@ -186,6 +212,13 @@ struct Case {
   std::optional<FileState> games_after;  // unset: as before
   std::optional<FileState> apps_after;   // unset: as before
   int status = 0;
+  // A setup step of the row's own, once the menu files are made: returns why
+  // the row cannot run here, or nothing. `folder` is where the program runs.
+  std::string (*prepare)(const fs::path& folder, Scratch& scratch) = nullptr;
+  // What else the row looks at after the session, and what that must be.
+  std::string (*inspect)(const fs::path& folder) = nullptr;
+  std::string inspected;
+  bool deep_folder = false;  // the program runs in a folder whose path is longer than PATH_MAX
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -195,6 +228,104 @@ const char* const kRunsAsNobody = "Wine will not run as another user than the ow
 const char* const kLinuxDevice = "a device node is a Linux file; Windows has none";
 const char* const kNoFifo = "a FIFO is a POSIX file; Windows has none";
 const char* const kPreloaded = "faults are injected by preloading a library into a Linux program";
+
+fs::path menuPath(const fs::path& folder, const char* file) { return folder / "hvn" / "ini" / file; }
+
+// "apps.ini root:root 666, games.ini ...": each menu file's owner, group and
+// permission bits.
+std::string owners(const fs::path& folder) {
+  std::string text;
+  for (const char* file : {"apps.ini", "games.ini"}) {
+    struct stat info;
+    if (stat(menuPath(folder, file).c_str(), &info) != 0) return file + std::string(" missing");
+    const passwd* const user = getpwuid(info.st_uid);
+    const group* const team = getgrgid(info.st_gid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
+    text += (text.empty() ? "" : ", ") + std::string(file) + " " +
+            (user != nullptr ? user->pw_name : std::to_string(info.st_uid)) + ":" +
+            (team != nullptr ? team->gr_name : std::to_string(info.st_gid)) + " " + mode;
+  }
+  return text;
+}
+
+// Hands a menu file to another owner, with other permission bits.
+bool handOver(const fs::path& folder, const char* file, uid_t owner, gid_t group, mode_t mode) {
+  const fs::path path = menuPath(folder, file);
+  return chown(path.c_str(), owner, group) == 0 && chmod(path.c_str(), mode) == 0;
+}
+
+// A file mounted over apps.ini, as a container's volume file is.
+std::string bindMountApps(const fs::path& folder, Scratch& scratch) {
+  if (getuid() != 0) return "a bind mount takes root";
+  const fs::path bound = folder / "bound-apps.ini";
+  std::ofstream(bound, std::ios::binary) << kOldApps;
+  if (mount(bound.c_str(), menuPath(folder, "apps.ini").c_str(), nullptr, MS_BIND, nullptr) != 0)
+    return std::string("cannot bind-mount a file here: ") + std::strerror(errno);
+  scratch.mounted = menuPath(folder, "apps.ini");
+  return {};
+}
+
+// hvn/ini open to all with the sticky bit, as /tmp is, holding root's
+// writable apps.ini and nobody's games.ini; the program runs as nobody.
+std::string stickyFolder(const fs::path& folder, Scratch&) {
+  const passwd* const nobody = getpwnam("nobody");
+  if (getuid() != 0 || nobody == nullptr) return "handing files to user nobody takes root and that user";
+  fs::permissions(folder / "hvn" / "ini", fs::perms(01777));
+  if (!handOver(folder, "apps.ini", 0, 0, 0666) || !handOver(folder, "games.ini", nobody->pw_uid, nobody->pw_gid, 0644))
+    return std::string("cannot hand the files over: ") + std::strerror(errno);
+  return {};
+}
+
+// apps.ini of user 1001 in nobody's group, which may write it; the program
+// runs as nobody.
+std::string groupMembersFile(const fs::path& folder, Scratch&) {
+  const passwd* const nobody = getpwnam("nobody");
+  if (getuid() != 0 || nobody == nullptr) return "handing files to user nobody takes root and that user";
+  fs::permissions(folder / "hvn" / "ini", fs::perms(0777));
+  if (!handOver(folder, "apps.ini", 1001, nobody->pw_gid, 0664) ||
+      !handOver(folder, "games.ini", nobody->pw_uid, nobody->pw_gid, 0644))
+    return std::string("cannot hand the files over: ") + std::strerror(errno);
+  return {};
+}
+
+// apps.ini of user 1001 and group 2000, with an ACL entry for nobody and an
+// extended attribute of its own.
+std::string ownerAclAndAttribute(const fs::path& folder, Scratch&) {
+  if (getuid() != 0) return "handing a file to another user takes root";
+  const fs::path apps = menuPath(folder, "apps.ini");
+  if (!handOver(folder, "apps.ini", 1001, 2000, 0664) || setxattr(apps.c_str(), "user.note", "hi", 2, 0) != 0)
+    return std::string("cannot give the file an owner and an attribute: ") + std::strerror(errno);
+  if (std::system(("setfacl -m u:nobody:rw- '" + apps.string() + "' 2>/dev/null").c_str()) != 0)
+    return "setfacl (Debian's acl) is not here or this file system has no ACLs";
+  return {};
+}
+
+// Owners, the ACL and the extended attribute of apps.ini.
+std::string ownersAclAndAttribute(const fs::path& folder) {
+  const fs::path apps = menuPath(folder, "apps.ini");
+  std::string acl;
+  if (std::FILE* const getfacl = popen(("getfacl -cp '" + apps.string() + "' 2>/dev/null").c_str(), "r")) {
+    for (int c; (c = std::fgetc(getfacl)) != EOF;) acl += c == '\n' ? ' ' : static_cast<char>(c);
+    pclose(getfacl);
+  }
+  char note[8] = "";
+  const ssize_t size = getxattr(apps.c_str(), "user.note", note, sizeof note);
+  return owners(folder) + "; " + acl + "; note=" + std::string(note, size > 0 ? static_cast<std::size_t>(size) : 0);
+}
+
+// A chain of folders whose path is longer than any path a system call takes,
+// each reached through a short link in `top`; returns the deepest.
+fs::path deepFolder(const fs::path& top) {
+  const std::string name(200, 'd');
+  fs::path at = top;
+  for (int level = 1; level <= 25; ++level) {
+    fs::create_directory(at / name);
+    fs::create_directory_symlink(at / name, top / ("level" + std::to_string(level)));
+    at = top / ("level" + std::to_string(level));
+  }
+  return at;
+}
 
 std::vector<Case> cases() {
   const std::string long_name(255, 'n');
@@ -311,6 +442,31 @@ std::vector<Case> cases() {
        .games_after = file("A==e:\\a\r\n", fs::perms(0640)), .apps_after = file("", fs::perms(0604))},
       {.name = "SymbolicLinkStaysLink", .not_on_windows = "Wine shows a Windows program the file a Unix link names; Windows links are reparse points", .games = linkTo(kOldGames), .input = "3 A e:\\a\n7\n",
        .output = kMenu + kAddGame + kMenu, .games_after = linkTo("A==e:\\a\r\n"), .apps_after = file("")},
+      {.name = "BindMountedFileWrittenInPlace", .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu,
+       .games_after = file(""), .apps_after = file("B==e:\\b\r\n"), .prepare = bindMountApps,
+       .inspect = [](const fs::path& folder) { return contentOf(folder / "bound-apps.ini"); },
+       .inspected = "B==e:\\b\r\n"},
+      {.name = "StickyFolderOthersFileWrittenInPlace", .not_on_windows = kRunsAsNobody,
+       .input = "3 A e:\\a\n4 B e:\\b\n7\n", .start = {.unprivileged = true},
+       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu, .games_after = file("A==e:\\a\r\n"),
+       .apps_after = file("B==e:\\b\r\n", fs::perms(0666)), .prepare = stickyFolder, .inspect = owners,
+       .inspected = "apps.ini root:root 666, games.ini nobody:nogroup 644"},
+      {.name = "GroupMemberKeepsTheOwner", .not_on_windows = kRunsAsNobody, .input = "4 B e:\\b\n7\n",
+       .start = {.unprivileged = true}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
+       .apps_after = file("B==e:\\b\r\n", fs::perms(0664)), .prepare = groupMembersFile, .inspect = owners,
+       .inspected = "apps.ini 1001:nogroup 664, games.ini nobody:nogroup 644"},
+      {.name = "OwnerGroupAclAndAttributeKept", .not_on_windows = "Windows has no POSIX owners, ACLs or attributes",
+       .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
+       .apps_after = file("B==e:\\b\r\n", fs::perms(0664)), .prepare = ownerAclAndAttribute,
+       .inspect = ownersAclAndAttribute,
+       .inspected = "apps.ini 1001:2000 664, games.ini root:root 644; user::rw- user:nobody:rw- group::rw- "
+                    "mask::rw- other::r--  ; note=hi"},
+      {.name = "DeepFolder", .not_on_windows = "Windows names a folder in at most MAX_PATH characters",
+       .input = "3 A e:\\a\n4 B e:\\b\n7\n", .output = kMenu + kAddGame + kMenu + kAddApp + kMenu,
+       .games_after = file("A==e:\\a\r\n"), .apps_after = file("B==e:\\b\r\n"), .deep_folder = true},
+      {.name = "FullDiskHardLinkedKeepsOldFile", .small_disk = true,
+       .apps = hardLinked(repeat("OldApp==e:\\oldapp\\default.xbe\r\n", 87)), .input = fill_apps + "7\n",
+       .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1},
       {.name = "HardLinkWrittenInPlace", .apps = hardLinked(kOldApps), .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
 
@@ -406,9 +562,11 @@ std::vector<Case> cases() {
 }
 
 // The other names of a linked menu file: the file a symbolic link names, in
-// a folder of its own, and the second name of a hard-linked one.
+// a folder of its own, and the second name of a hard-linked one, beside it.
 fs::path linkTarget(const fs::path& folder, const std::string& file) { return folder / "elsewhere" / file; }
-fs::path otherName(const fs::path& folder, const std::string& file) { return folder / ("other-name-" + file); }
+fs::path otherName(const fs::path& folder, const std::string& file) {
+  return folder / "hvn" / "ini" / ("other-name-" + file);
+}
 
 void writeFile(const fs::path& path, const FileState& state) {
   std::ofstream(path, std::ios::binary) << state.content;
@@ -495,7 +653,8 @@ void applyFault(Fault fault, const fs::path& ini) {
 std::vector<std::string> strayFiles(const fs::path& folder) {
   static const std::set<std::string> kExpected = {
       "hvn", "hvn/ini", "hvn/ini/games.ini", "hvn/ini/apps.ini", "elsewhere", "elsewhere/games.ini",
-      "elsewhere/apps.ini", "other-name-games.ini", "other-name-apps.ini", "program"};
+      "elsewhere/apps.ini", "hvn/ini/other-name-games.ini", "hvn/ini/other-name-apps.ini", "program",
+      "bound-apps.ini"};
   std::vector<std::string> stray;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
     const std::string name = entry.path().lexically_relative(folder).string();
@@ -512,26 +671,15 @@ std::string onConsole(const std::string& text) {
   return result;
 }
 
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+// What the program wrote on standard error, without the fault library's
+// notes of the faults it made.
+std::string programErrors(const std::string& path) {
+  std::istringstream lines(contentOf(path));
+  std::string errors;
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("hvn-fault: ", 0) != 0) errors += line + (lines.eof() ? "" : "\n");
+  return errors;
 }
-
-// A fresh folder for one session, and beside it the file that takes the
-// program's standard error. On the way out, whichever way that is, the errors
-// are shown if the test failed, a file system mounted in the folder is
-// unmounted, and both are removed.
-struct Scratch {
-  const fs::path folder = makeTempFolder();
-  const std::string errors = folder.string() + ".stderr";
-  fs::path mounted;
-  ~Scratch() {
-    if (testing::Test::HasFailure()) std::cerr << "standard error:\n" << contentOf(errors) << "\n";
-    if (!mounted.empty()) umount2(mounted.c_str(), MNT_DETACH);
-    fs::remove(errors);
-    fs::remove_all(folder);
-  }
-};
 
 bool menuShown(const std::string& output) { return output.find(onConsole(kMenu)) != std::string::npos; }
 
@@ -540,16 +688,16 @@ class EndToEnd : public testing::TestWithParam<Case> {};
 TEST_P(EndToEnd, Session) {
   const Case& c = GetParam();
   if (targetIsWindows() && c.not_on_windows != nullptr) GTEST_SKIP() << c.not_on_windows;
-  const bool unreadable = c.games.kind == Kind::kUnreadableFile;
+  const bool unprivileged = c.games.kind == Kind::kUnreadableFile || c.start.unprivileged;
   if (c.small_disk && getuid() != 0) GTEST_SKIP() << "mounting a small file system takes root";
 
   std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
   ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
   command.insert(command.end(), c.args.begin(), c.args.end());
   Scratch scratch;
-  const fs::path& folder = scratch.folder;
+  const fs::path folder = c.deep_folder ? deepFolder(scratch.folder) : scratch.folder;
   const fs::path ini = folder / "hvn" / "ini";
-  if (unreadable) {
+  if (unprivileged) {
     if (getuid() == 0 && getpwnam("nobody") == nullptr)
       GTEST_SKIP() << "running as root and there is no user nobody to run as";
     // User nobody may not be able to reach the build folder: run a copy.
@@ -567,10 +715,12 @@ TEST_P(EndToEnd, Session) {
     create(folder, "apps.ini", c.apps);
     if (c.games.kind == Kind::kZeroDevice && access((ini / "games.ini").c_str(), R_OK) != 0)
       GTEST_SKIP() << "cannot make and open a device node here: " << std::strerror(errno);
+    if (c.prepare != nullptr)
+      if (const std::string why = c.prepare(folder, scratch); !why.empty()) GTEST_SKIP() << why;
   }
 
   StartOptions options = c.start;
-  options.unprivileged = unreadable;
+  options.unprivileged = unprivileged;
   Child child = startProgram(command, folder, scratch.errors, options);
   if (c.output_gone) closeOutput(child);
   if (c.fault != Fault::kNone) {
@@ -602,7 +752,7 @@ TEST_P(EndToEnd, Session) {
 
   EXPECT_EQ(child.output, onConsole(c.output));
   if (c.errors) {
-    EXPECT_EQ(contentOf(scratch.errors), onConsole(*c.errors));
+    EXPECT_EQ(programErrors(scratch.errors), onConsole(*c.errors));
   }
   EXPECT_EQ(status, c.status);
   if (c.no_hvn_folder) {
@@ -610,6 +760,9 @@ TEST_P(EndToEnd, Session) {
   } else {
     EXPECT_EQ(describe(observe(folder, "games.ini")), describe(c.games_after.value_or(c.games)));
     EXPECT_EQ(describe(observe(folder, "apps.ini")), describe(c.apps_after.value_or(c.apps)));
+  }
+  if (c.inspect != nullptr) {
+    EXPECT_EQ(c.inspect(folder), c.inspected);
   }
   EXPECT_EQ(strayFiles(folder), std::vector<std::string>{});
 }
