@@ -101,6 +101,7 @@ const Reason kNoSpace{"No space left on device", "Disk full"};
 const Reason kIsFolder{"Is a directory", "Access denied"};
 const Reason kReadOnly{"Permission denied", "Access denied"};
 const Reason kNoReader{"No such device or address", ""};
+const Reason kHeld{"", "Sharing violation"};
 
 std::string couldNotWrite(const char* file, const Reason& reason) {
   return "Could not write " + location(file) + ": " + (targetIsWindows() ? reason.windows : reason.posix) + "\n";
@@ -190,11 +191,14 @@ enum class Fault {
   kAppsVanishes,
   kGamesVanishes,
   kAppsBecomesFifo,
+  kAppsHeldBriefly,  // another Windows program holds apps.ini, unshared, for half a second
+  kAppsHeldLong,     // the same for four seconds, longer than any save waits
 };
 
 struct Case {
   const char* name;
   const char* not_on_windows = nullptr;  // why the row cannot run under Wine, if it cannot
+  const char* only_on_windows = nullptr;  // why it runs under Wine alone, if it does
   std::vector<std::string> args;
   bool no_hvn_folder = false;
   bool small_disk = false;  // hvn/ini is a file system of two pages, full with the two files
@@ -228,6 +232,7 @@ const char* const kRunsAsNobody = "Wine will not run as another user than the ow
 const char* const kLinuxDevice = "a device node is a Linux file; Windows has none";
 const char* const kNoFifo = "a FIFO is a POSIX file; Windows has none";
 const char* const kPreloaded = "faults are injected by preloading a library into a Linux program";
+const char* const kWindowsHold = "an unshared hold and the hidden attribute are Windows's";
 
 fs::path menuPath(const fs::path& folder, const char* file) { return folder / "hvn" / "ini" / file; }
 
@@ -312,6 +317,32 @@ std::string ownersAclAndAttribute(const fs::path& folder) {
   char note[8] = "";
   const ssize_t size = getxattr(apps.c_str(), "user.note", note, sizeof note);
   return owners(folder) + "; " + acl + "; note=" + std::string(note, size > 0 ? static_cast<std::size_t>(size) : 0);
+}
+
+// The test helper for Windows (tests/hold_file.cpp) with `args`, run the way
+// the program is, or nothing if it was not built.
+std::vector<std::string> windowsHelper(const std::vector<std::string>& args) {
+  std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
+  if (std::string_view(HVN_WINDOWS_HELPER).empty() || command.empty()) return {};
+  command.back() = HVN_WINDOWS_HELPER;
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+// Runs the Windows helper to its end in `folder`; its exit status.
+int runWindowsHelper(const fs::path& folder, const std::vector<std::string>& args) {
+  Child helper = startProgram(windowsHelper(args), folder, "/dev/null");
+  return finish(helper, "", timeoutMs());
+}
+
+// Gives apps.ini the hidden attribute.
+std::string hideApps(const fs::path& folder, Scratch&) {
+  if (windowsHelper({}).empty()) return "the Windows helper was not built";
+  return runWindowsHelper(folder, {"--hide", "hvn\\ini\\apps.ini"}) == 0 ? "" : "cannot hide apps.ini";
+}
+
+std::string appsHidden(const fs::path& folder) {
+  return runWindowsHelper(folder, {"--hidden", "hvn\\ini\\apps.ini"}) == 0 ? "hidden" : "not hidden";
 }
 
 // A chain of folders whose path is longer than any path a system call takes,
@@ -467,6 +498,20 @@ std::vector<Case> cases() {
       {.name = "FullDiskHardLinkedKeepsOldFile", .small_disk = true,
        .apps = hardLinked(repeat("OldApp==e:\\oldapp\\default.xbe\r\n", 87)), .input = fill_apps + "7\n",
        .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1},
+      {.name = "BriefHoldIsWaitedFor", .only_on_windows = kWindowsHold, .apps = hardLinked(kOldApps),
+       .fault = Fault::kAppsHeldBriefly, .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu,
+       .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
+      {.name = "LongHoldFailsThenSaves", .only_on_windows = kWindowsHold, .apps = hardLinked(kOldApps),
+       .fault = Fault::kAppsHeldLong, .input = "4 B e:\\b\n7\n", .after_mend = "7\n",
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kHeld) + kMenu, .games_after = file(""),
+       .apps_after = hardLinked("B==e:\\b\r\n")},
+      {.name = "HiddenFileStaysHidden", .only_on_windows = kWindowsHold, .input = "4 B e:\\b\n7\n",
+       .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n"),
+       .prepare = hideApps, .inspect = appsHidden, .inspected = "hidden"},
+      {.name = "HiddenLinkedFileWrittenInPlace", .only_on_windows = kWindowsHold, .apps = hardLinked(kOldApps),
+       .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
+       .apps_after = hardLinked("B==e:\\b\r\n"), .prepare = hideApps, .inspect = appsHidden,
+       .inspected = "hidden"},
       {.name = "HardLinkWrittenInPlace", .apps = hardLinked(kOldApps), .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
 
@@ -635,13 +680,15 @@ fs::path faultedFile(Fault fault, const fs::path& ini) {
   switch (fault) {
     case Fault::kAppsBecomesFolder:
     case Fault::kAppsVanishes:
-    case Fault::kAppsBecomesFifo: return ini / "apps.ini";
+    case Fault::kAppsBecomesFifo:
+    case Fault::kAppsHeldBriefly:
+    case Fault::kAppsHeldLong: return ini / "apps.ini";
     default: return ini / "games.ini";
   }
 }
 
 void applyFault(Fault fault, const fs::path& ini) {
-  if (fault == Fault::kNone) return;
+  if (fault == Fault::kNone || fault == Fault::kAppsHeldBriefly || fault == Fault::kAppsHeldLong) return;
   const fs::path path = faultedFile(fault, ini);
   fs::remove(path);
   if (fault == Fault::kAppsBecomesFolder || fault == Fault::kGamesBecomesFolder) fs::create_directory(path);
@@ -688,6 +735,9 @@ class EndToEnd : public testing::TestWithParam<Case> {};
 TEST_P(EndToEnd, Session) {
   const Case& c = GetParam();
   if (targetIsWindows() && c.not_on_windows != nullptr) GTEST_SKIP() << c.not_on_windows;
+  if (!targetIsWindows() && c.only_on_windows != nullptr) GTEST_SKIP() << c.only_on_windows;
+  if ((c.fault == Fault::kAppsHeldBriefly || c.fault == Fault::kAppsHeldLong) && windowsHelper({}).empty())
+    GTEST_SKIP() << "the Windows helper was not built";
   const bool unprivileged = c.games.kind == Kind::kUnreadableFile || c.start.unprivileged;
   if (c.small_disk && getuid() != 0) GTEST_SKIP() << "mounting a small file system takes root";
 
@@ -723,10 +773,19 @@ TEST_P(EndToEnd, Session) {
   options.unprivileged = unprivileged;
   Child child = startProgram(command, folder, scratch.errors, options);
   if (c.output_gone) closeOutput(child);
+  // A Windows program holding apps.ini, once the start-up check has read it.
+  std::optional<Child> holder;
   if (c.fault != Fault::kNone) {
     ASSERT_TRUE(converse(child, "", menuShown, timeoutMs()) && menuShown(child.output))
         << "no menu appeared; output: " << child.output;
     applyFault(c.fault, ini);
+  }
+  if (c.fault == Fault::kAppsHeldBriefly || c.fault == Fault::kAppsHeldLong) {
+    const char* const milliseconds = c.fault == Fault::kAppsHeldBriefly ? "500" : "4000";
+    holder.emplace(startProgram(windowsHelper({"hvn\\ini\\apps.ini", milliseconds}), folder, "/dev/null"));
+    ASSERT_TRUE(converse(*holder, "", [](const std::string& out) { return out.find("held") != std::string::npos; },
+                         timeoutMs()))
+        << "the holder did not take the file";
   }
   if (c.late_input) {
     ASSERT_TRUE(converse(child, "", [](const std::string& out) { return !out.empty(); }, timeoutMs()));
@@ -745,7 +804,11 @@ TEST_P(EndToEnd, Session) {
              out.compare(out.size() - menu.size(), std::string::npos, menu) == 0;
     };
     ASSERT_TRUE(converse(child, input, failed_and_asks_again, timeoutMs())) << child.output;
-    fs::remove_all(faultedFile(c.fault, ini));
+    if (holder) {
+      EXPECT_EQ(finish(*holder, "", timeoutMs()), 0);  // the file is let go
+    } else {
+      fs::remove_all(faultedFile(c.fault, ini));
+    }
     input = c.after_mend;
   }
   const int status = finish(child, input, timeoutMs());
