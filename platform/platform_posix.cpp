@@ -58,9 +58,10 @@ int reserveSpace(int fd, off_t old_size, std::string_view contents) {
   if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
 #endif
   const int error = writeAt(fd, contents.substr(static_cast<std::size_t>(old_size)), old_size);
-  // Should taking the part back fail too, there is nothing better to do
-  // than to report the first failure.
-  if (error != 0 && ftruncate(fd, old_size) != 0) {
+  if (error != 0) {
+    // Should taking the part back fail too, there is nothing better to do
+    // than to report the first failure.
+    [[maybe_unused]] const int taken_back = ftruncate(fd, old_size);
   }
   return error;
 }
@@ -96,11 +97,13 @@ int writeInPlace(const char* path, std::string_view contents, bool create) {
 // Gives the new file `fd` all that the old one `target` has beyond its
 // bytes: owner and group, extended attributes (ACL entries among them) and
 // permission bits. Returns why it cannot, and then the new file must not
-// take the old one's place. Where only the owner is refused, the group is
-// still tried on its own, as a group member may set it.
+// take the old one's place: the file is written in place instead, which
+// keeps owner and group both, so there is no use in setting the group alone
+// where only the owner is refused.
 int carryOver(int fd, const char* target, const struct stat& old) {
-  if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-  }
+  // Only a privileged process may give a file away; whether this one could
+  // is seen from the file itself.
+  [[maybe_unused]] const int refused = fchown(fd, old.st_uid, old.st_gid);
   struct stat made;
   if (fstat(fd, &made) != 0) return errno;
   if (made.st_uid != old.st_uid || made.st_gid != old.st_gid) return EPERM;
