@@ -133,8 +133,8 @@ void removeMade(const std::string& path) {
 // Flushes the folder of `target` to the disk, so that a rename in it
 // survives a power cut. A file system that cannot flush a folder says so.
 int syncFolderOf(const std::string& target) {
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  // "./hvn/ini/." for "./hvn/ini/apps.ini", and "." for a bare name.
+  const std::string folder = target.substr(0, target.rfind('/') + 1) + ".";
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   if (fd < 0) return errno;
   int error = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
