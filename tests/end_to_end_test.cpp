@@ -628,6 +628,9 @@ std::vector<Case> cases() {
       {.name = "KeepFifoSwappedIn", .not_on_windows = kPreloaded, .args = {"--keep"}, .input = "8\n",
        .start = {.fault = "open 3 fifo"}, .errors = cannotKeep("games.ini", 1, "could not be read"),
        .games_after = kFifo, .status = 1},
+      {.name = "KeepReadInterrupted", .not_on_windows = kPreloaded, .args = {"--keep"}, .games = file(kKeptGames),
+       .input = "5\n8\n", .start = {.fault = "read 1 EINTR"},
+       .output = kKeepMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kKeepMenu},
       {.name = "KeepReadFails", .not_on_windows = kPreloaded, .args = {"--keep"}, .input = "8\n",
        .start = {.fault = "read 1 EIO"}, .errors = cannotKeep("games.ini", 1, "could not be read"), .status = 1},
 
