@@ -2,7 +2,6 @@
 #include "platform/platform.h"
 
 #include <charconv>
-#include <string>
 
 #include <fcntl.h>
 #include <io.h>
@@ -67,13 +66,16 @@ DWORD overwrite(HANDLE file, std::string_view contents) {
   const LONGLONG new_size = static_cast<LONGLONG>(contents.size());
   DWORD error = ERROR_SUCCESS;
   if (new_size > old_size.QuadPart) {
+    // Split without substr, whose range check would bring the C++ exception
+    // machinery into the program.
+    const std::size_t kept = static_cast<std::size_t>(old_size.QuadPart);
     error = seek(file, old_size.QuadPart);
-    if (error == ERROR_SUCCESS) error = writeAll(file, contents.substr(static_cast<std::size_t>(old_size.QuadPart)));
+    if (error == ERROR_SUCCESS) error = writeAll(file, {contents.data() + kept, contents.size() - kept});
     if (error != ERROR_SUCCESS) {
       if (seek(file, old_size.QuadPart) == ERROR_SUCCESS) SetEndOfFile(file);
       return error;
     }
-    contents = contents.substr(0, static_cast<std::size_t>(old_size.QuadPart));
+    contents.remove_suffix(contents.size() - kept);
   }
   error = seek(file, 0);
   if (error == ERROR_SUCCESS) error = writeAll(file, contents);

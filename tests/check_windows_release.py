@@ -4,7 +4,8 @@
 Usage: check_windows_release.py ZIP FOLDER
 
 The zip must hold exactly halvane-menu.exe and README.txt with CR LF line
-ends, and is unpacked into FOLDER. The .exe must be a 32-bit console program
+ends, and is unpacked into FOLDER. The .exe must be small (no C++ exception
+machinery linked in), a 32-bit console program
 carrying the version resource and an asInvoker manifest, and import nothing
 Windows XP lacks. Prints what it found; exits 1 at the first thing wrong.
 """
@@ -32,7 +33,17 @@ def fail(message):
     sys.exit(1)
 
 
+# The program links no C++ exception machinery: a library call that can throw
+# (a range-checked substr, a vector that grows) brings it in, with its
+# demangler, and the program grows by about 90 KiB past this.
+MAX_SIZE = 192 * 1024
+
+
 def check_exe(path):
+    size = pathlib.Path(path).stat().st_size
+    if size > MAX_SIZE:
+        fail(f"the program is {size // 1024} KiB, more than {MAX_SIZE // 1024}: has a throwing call crept in?")
+    print(f"size: {size // 1024} KiB")
     pe = pefile.PE(path)
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
         fail("not an i386 program")
