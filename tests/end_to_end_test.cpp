@@ -159,7 +159,7 @@ enum class Kind {
   kFile,
   kFolder,
   kUnreadableFile,
-  kLinkToFullDevice,
+  kLinkToFullDevice,  // a link to full-device, a node of the test's own that is always full
   kFifo,
   kLinkToFile,       // a symbolic link to a file of that name in elsewhere/
   kHardLinkedFile,   // a file with a second name, other-name-<file>, beside it
@@ -674,7 +674,12 @@ void create(const fs::path& folder, const std::string& file, const FileState& st
   switch (state.kind) {
     case Kind::kAbsent: break;
     case Kind::kFolder: fs::create_directory(path); break;
-    case Kind::kLinkToFullDevice: fs::create_symlink("/dev/full", path); break;
+    case Kind::kLinkToFullDevice:
+      // The test's own node, never the system's /dev/full: a faulty writer
+      // would replace whatever the link names.
+      mknod((folder / "full-device").c_str(), S_IFCHR | 0666, makedev(1, 7));
+      fs::create_symlink(folder / "full-device", path);
+      break;
     case Kind::kFifo: mkfifo(path.c_str(), 0644); break;
     case Kind::kZeroDevice: mknod(path.c_str(), S_IFCHR | 0644, makedev(1, 5)); break;
     case Kind::kLinkToFile:
@@ -696,7 +701,7 @@ FileState observe(const fs::path& folder, const std::string& file) {
   const fs::file_status status = fs::symlink_status(path);
   if (fs::is_symlink(status)) {
     const fs::path target = fs::read_symlink(path);
-    if (target == "/dev/full") return kFullDevice;
+    if (target == folder / "full-device" && fs::is_character_file(target)) return kFullDevice;
     if (target != linkTarget(folder, file)) return {Kind::kLinkToFile, "to " + target.string()};
     path = target;
   } else if (!fs::exists(status)) {
@@ -718,7 +723,7 @@ FileState observe(const fs::path& folder, const std::string& file) {
 }
 
 std::string describe(const FileState& state) {
-  static const char* const kKinds[] = {"absent", "file", "folder", "unreadable file", "link to /dev/full",
+  static const char* const kKinds[] = {"absent", "file", "folder", "unreadable file", "link to a full device",
                                        "FIFO", "link to a file", "hard-linked file", "zero device"};
   const bool has_mode = state.kind == Kind::kFile || state.kind == Kind::kLinkToFile ||
                         state.kind == Kind::kHardLinkedFile;
@@ -752,7 +757,7 @@ std::vector<std::string> strayFiles(const fs::path& folder) {
   static const std::set<std::string> kExpected = {
       "hvn", "hvn/ini", "hvn/ini/games.ini", "hvn/ini/apps.ini", "elsewhere", "elsewhere/games.ini",
       "elsewhere/apps.ini", "hvn/ini/other-name-games.ini", "hvn/ini/other-name-apps.ini", "program",
-      "bound-apps.ini"};
+      "bound-apps.ini", "full-device"};
   std::vector<std::string> stray;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
     const std::string name = entry.path().lexically_relative(folder).string();
@@ -815,6 +820,9 @@ TEST_P(EndToEnd, Session) {
     create(folder, "games.ini", c.games);
     create(folder, "apps.ini", c.apps);
     if (c.games.kind == Kind::kZeroDevice && access((ini / "games.ini").c_str(), R_OK) != 0)
+      GTEST_SKIP() << "cannot make and open a device node here: " << std::strerror(errno);
+    if ((c.games.kind == Kind::kLinkToFullDevice || c.apps.kind == Kind::kLinkToFullDevice) &&
+        access((folder / "full-device").c_str(), W_OK) != 0)
       GTEST_SKIP() << "cannot make and open a device node here: " << std::strerror(errno);
     if (c.prepare != nullptr)
       if (const std::string why = c.prepare(folder, scratch); !why.empty()) GTEST_SKIP() << why;
