@@ -34,9 +34,9 @@ char* storeText(char* slot, std::string_view text) {
 
 // Every addition ends here. The limits are checked before anything is written,
 // then, for a typed entry, the name rule and the path rule, the latter judged
-// on the path as it would be stored (suffix included). The entry is composed in the free slot past the
-// end, which only the count makes part of the list, so a refused addition
-// leaves the list exactly as it was.
+// on the path as it would be stored (suffix included). The entry is composed
+// in the free slot past the end, which only the count makes part of the list,
+// so a refused addition leaves the list exactly as it was.
 AddResult addEntry(EntryList& list, std::string_view name, std::string_view path,
                    std::string_view suffix, bool typed) {
   if (list.count >= kMaxEntries) return AddResult::kListFull;

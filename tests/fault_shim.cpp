@@ -52,12 +52,12 @@ struct Faults {
 Faults& faults() {
   static Faults parsed = [] {
     Faults all;
-    const char* spec = std::getenv("HVN_FAULT");
-    for (; spec != nullptr && *spec != '\0' && all.count < 4; spec = std::strchr(spec, ',')) {
-      if (*spec == ',') ++spec;
+    const char* wanted = std::getenv("HVN_FAULT");
+    for (; wanted != nullptr && *wanted != '\0' && all.count < 4; wanted = std::strchr(wanted, ',')) {
+      if (*wanted == ',') ++wanted;
       Fault& f = all.list[all.count++];
       char action[32] = "";
-      if (std::sscanf(spec, "%31s %ld %31[^,]", f.call, &f.when, action) != 3) continue;
+      if (std::sscanf(wanted, "%31s %ld %31[^,]", f.call, &f.when, action) != 3) continue;
       if (std::strcmp(action, "kill") == 0) f.action = Action::kKill;
       if (std::strcmp(action, "fifo") == 0) f.action = Action::kFifo;
       for (const auto& known : kErrors)
