@@ -97,16 +97,25 @@ bool runAddDialogue(ConsoleStream& console, const Command& command) {
   return true;
 }
 
-// The entry number `token` names, from 1, or 0 when it is not a number from
-// 1 to `entries`. A token cut short by the reader is too long to be one.
-int entryNumber(const Token& token, int entries) {
+// The number `token` spells in decimal digits, or 0 when it spells none (a
+// token cut short by the reader is too long to be one). Whether the list has
+// such an entry is removeEntry's to judge.
+int entryNumber(const Token& token) {
   const std::string_view text = tokenText(token);
   if (text.size() >= sizeof token.bytes) return 0;
   for (const char c : text)
     if (c < '0' || c > '9') return 0;
   int number = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  return error == std::errc() && end == text.data() + text.size() && number <= entries ? number : 0;
+  return error == std::errc() && end == text.data() + text.size() ? number : 0;
+}
+
+// One "name==path" line.
+void printEntry(ConsoleStream& console, const MenuEntry& line) {
+  writeText(console, line.name);
+  writeText(console, "==");
+  writeText(console, line.path);
+  writeText(console, "\n");
 }
 
 // Shows the list numbered from 1, asks for a number and removes that entry.
@@ -124,16 +133,12 @@ bool runRemoveDialogue(ConsoleStream& console, const Command& command) {
     writeText(console, std::string_view("   ", sizeof digits - size));
     writeText(console, std::string_view(digits, size));
     writeText(console, ". ");
-    writeText(console, entry(list, i).name);
-    writeText(console, "==");
-    writeText(console, entry(list, i).path);
-    writeText(console, "\n");
+    printEntry(console, entry(list, i));
   }
   writeText(console, command.path_prompt);
   Token answer;
   if (!readToken(console, answer)) return false;
-  const int number = entryNumber(answer, count(list));
-  if (number == 0 || !removeEntry(*command.list, number - 1)) writeText(console, kNothingRemoved);
+  if (!removeEntry(*command.list, entryNumber(answer) - 1)) writeText(console, kNothingRemoved);
   return true;
 }
 
@@ -239,11 +244,5 @@ int runMenuLoop(bool keep_menus) {
 void printEntryList(ConsoleStream& console, std::string_view header,
                     const EntryList& list) {
   writeText(console, header);
-  for (int i = 0; i < count(list); ++i) {
-    const MenuEntry line = entry(list, i);
-    writeText(console, line.name);
-    writeText(console, "==");
-    writeText(console, line.path);
-    writeText(console, "\n");
-  }
+  for (int i = 0; i < count(list); ++i) printEntry(console, entry(list, i));
 }
