@@ -1007,7 +1007,9 @@ TEST_P(Console, Session) {
   if (c.shared_console) {
     std::string exe = "Z:" + command.back();
     std::replace(exe.begin(), exe.end(), '/', '\\');
-    command.back() = "C:\\windows\\syswow64\\cmd.exe";
+    // The cmd of the program's own bitness: a 64-bit build runs under wine64.
+    const bool wine64 = endsWith(command.front(), "wine64");
+    command.back() = wine64 ? "C:\\windows\\system32\\cmd.exe" : "C:\\windows\\syswow64\\cmd.exe";
     command.insert(command.end(), {"/c", exe});
   }
   command.insert(command.end(), c.args.begin(), c.args.end());
