@@ -119,8 +119,8 @@ MenuWriteFailure writeMenuFiles(const EntryList& apps, const EntryList& games) {
     const EntryList& list;
   } files[] = {{kAppMenuPath, apps}, {kGameMenuPath, games}};
   for (const auto& file : files)
-    if (const int error = replaceFileContents(file.path, menuFileText(file.list, text)); error != 0)
-      return {file.path, error};
+    if (FileWrite written = replaceFileContents(file.path, menuFileText(file.list, text)); written.error != 0)
+      return {file.path, written};
   return {};
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "catalogue/entry_list.h"
+#include "platform/file_writer.h"
 #include "platform/platform.h"
 
 // Relative to the current folder: hvn, ini, then the file, in the platform's
@@ -22,10 +23,11 @@ inline constexpr char kAppMenuPath[] =
 bool checkMenuFile(const char* path);
 
 // The menu file that could not be written, and why: the system's error
-// number. An empty location means both were written.
+// number, and a copy of the file left beside it, if any. An empty location
+// means both were written.
 struct MenuWriteFailure {
   std::string_view location;
-  int error = 0;
+  FileWrite write;
 };
 
 // Rewrites the app menu and then the game menu, one "name==path" line with CR LF

@@ -150,9 +150,14 @@ bool writeFiles(ConsoleStream& console) {
   if (failed.location.empty()) return true;
   char words[256];
   for (const std::string_view piece :
-       {kCouldNotWrite, failed.location, std::string_view(": "), describeSystemError(failed.error, words),
-        std::string_view("\n")})
+       {kCouldNotWrite, failed.location, std::string_view(": "), describeSystemError(failed.write.error, words)})
     writeText(console, piece);
+  if (failed.write.copy_left[0] != '\0') {
+    writeText(console, "; its copy ");
+    writeText(console, failed.write.copy_left);
+    writeText(console, " could not be removed");
+  }
+  writeText(console, "\n");
   return false;
 }
 

@@ -1,6 +1,7 @@
 // Everything that differs between Windows and POSIX systems: path notation,
-// the console's line end, byte-mode console streams, raw descriptor I/O and
-// how a file is replaced. The rest of the program is written once for both.
+// the console's line end, byte-mode console streams and raw descriptor I/O.
+// How a file is replaced differs too, and has file_writer.h of its own. The
+// rest of the program is written once for both.
 #ifndef HALVANE_PLATFORM_PLATFORM_H_
 #define HALVANE_PLATFORM_PLATFORM_H_
 
@@ -67,22 +68,5 @@ int openReadableFile(const char* path);
 long readFileBytes(int fd, char* buffer, std::size_t size);
 
 void closeFile(int fd);
-
-// Makes `contents` the whole of the file at `path`. Returns 0, or the
-// system's error number (errno, or GetLastError on Windows) saying why not.
-// An ordinary file is replaced whole: the new contents go to a temporary file
-// beside it, which takes the old one's properties and its place, so a failure
-// leaves the old file as it was. A symbolic link is followed and stays a link.
-// Where no replacement can take the file's place (several names, a device, a
-// bind mount, a folder that takes no new file, properties a new file cannot
-// be given), it is written in place, with room for the new contents made
-// first so that a full disk leaves the old ones whole; a file that has
-// vanished is created. A file marked read-only is never written, and no open
-// ever waits for long.
-int replaceFileContents(const char* path, std::string_view contents);
-
-// The system's own words for error number `error`, as replaceFileContents
-// gives it, without a final period or line end. `buffer` may hold them.
-std::string_view describeSystemError(int error, char (&buffer)[256]);
 
 #endif  // HALVANE_PLATFORM_PLATFORM_H_

@@ -129,6 +129,12 @@ std::string repeat(const std::string& text, int times) {
   return result;
 }
 
+// True when `content` reads as `menu`: the same lines, then blank ones only.
+bool readsAs(const std::string& content, const std::string& menu) {
+  return content.compare(0, menu.size(), menu) == 0 &&
+         content.find_first_not_of("\r\n", menu.size()) == std::string::npos;
+}
+
 std::string contentOf(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
@@ -541,25 +547,28 @@ std::vector<Case> cases() {
        .games_after = file(""), .apps_after = file("B==e:\\b\r\n"), .prepare = recordInodes,
        .inspect = inodesNow, .inspected = "apps.ini new file, games.ini new file"},
       // The calls of a session that saves apps.ini, then games.ini: at start-up
-      // open, fstat and close each; then for each file stat, faccessat, lstat,
-      // mkstemp, fchown, fstat, listxattr, fchmod, pwrite, fsync (the copy),
-      // close (the copy), rename, open, fsync and close (the folder).
+      // open, fstat and close each; then for each file openat, fstat and
+      // close for ".", then hvn (closing "."), then ini (closing hvn); fstatat
+      // and openat of the file, fstat; openat, ioctl and close of the folder;
+      // openat of the copy, fchown, fstat, flistxattr, fgetxattr, fchmod,
+      // pwrite, fsync and close (the copy); renameat; openat, fsync and close
+      // (the folder); close of the old file, then of ini.
       {.name = "UnflushedCopyNeverTakesThePlace", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n",
        .start = {.fault = "fsync 1 EIO"}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
        .apps_after = file("B==e:\\b\r\n"), .prepare = recordInodes, .inspect = inodesNow,
        .inspected = "apps.ini same file, games.ini new file"},
       {.name = "UnclosedCopyNeverTakesThePlace", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n",
-       .start = {.fault = "close 3 EIO"}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
+       .start = {.fault = "close 6 EIO"}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
        .apps_after = file("B==e:\\b\r\n"), .prepare = recordInodes, .inspect = inodesNow,
        .inspected = "apps.ini same file, games.ini new file"},
       {.name = "UnflushedFolderIsReported", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
        .start = {.fault = "fsync 2 EIO"}, .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu,
        .apps_after = file("B==e:\\b\r\n"), .status = 1, .prepare = recordInodes, .inspect = inodesNow,
        .inspected = "apps.ini new file, games.ini same file"},
-      {.name = "UnclosedFolderIsReported", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
-       .start = {.fault = "close 4 EIO"}, .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu,
-       .apps_after = file("B==e:\\b\r\n"), .status = 1, .prepare = recordInodes, .inspect = inodesNow,
-       .inspected = "apps.ini new file, games.ini same file"},
+      {.name = "UnclosedFolderIsNoFailure", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
+       .start = {.fault = "close 7 EIO"}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
+       .apps_after = file("B==e:\\b\r\n"), .prepare = recordInodes, .inspect = inodesNow,
+       .inspected = "apps.ini new file, games.ini new file"},
       {.name = "HardLinkWrittenInPlace", .apps = hardLinked(kOldApps), .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
 
@@ -1058,8 +1067,9 @@ INSTANTIATE_TEST_SUITE_P(AtTheConsole, Console, testing::ValuesIn(consoleCases()
 // writer's (and that only after a kill) is left beside them, a failure is
 // reported with the file and the system's reason, and the second 7 of the
 // session then writes both. Ordinary, hard-linked and symbolically linked
-// files; the new menus are longer than the old, as a rewrite in place can
-// only grow a file in one write.
+// files with menus that grow, and hard-linked ones with menus that shrink: a
+// file written in place may hold blank lines after a kill, which a reader
+// skips, but never a mix of old and new.
 TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
   if (targetIsWindows()) GTEST_SKIP() << kPreloaded;
   // Each call with the errors it really gives, and the layouts whose save
@@ -1071,43 +1081,45 @@ TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
     const char* made_for;
     const char* after = "";  // a fault that must come first for the call to be made
   } kCalls[] = {
-      {"open", {"EACCES", "EIO", "ENOSPC"}, "ohs"},
-      {"stat", {"EACCES", "EIO"}, "ohs"},
-      {"lstat", {"EACCES", "EIO"}, "os"},
-      {"faccessat", {"EROFS"}, "ohs"},
-      {"realpath", {"ENAMETOOLONG", "EACCES"}, "s"},
-      {"mkstemp", {"EACCES", "ENOSPC", "EROFS"}, "os"},
+      {"open", {"EACCES", "EIO", "ENOSPC"}, "ohsk"},
+      {"openat", {"EACCES", "EIO", "ENOSPC", "EROFS"}, "ohsk"},
+      {"fstatat", {"EACCES", "EIO"}, "ohsk"},
+      {"readlinkat", {"EACCES", "EIO"}, "s"},
+      {"fstat", {"EIO"}, "ohsk"},
+      {"ioctl", {"ENOTTY", "EIO"}, "os"},
       {"fchown", {"EPERM"}, "os"},
-      {"fstat", {"EIO"}, "ohs"},
-      {"listxattr", {"EIO", "ERANGE"}, "os"},
+      {"flistxattr", {"EIO", "ERANGE"}, "os"},
+      {"fgetxattr", {"EIO"}, "os"},
       {"fsetxattr", {"EPERM", "ENOSPC"}, "os"},
       {"fchmod", {"EPERM", "EIO"}, "os"},
-      {"fallocate", {"ENOSPC", "EOPNOTSUPP", "EIO"}, "h"},
-      {"pwrite", {"ENOSPC", "EIO", "EDQUOT", "EINTR"}, "ohs"},
-      {"ftruncate", {"EIO"}, "h", "fallocate 1 EOPNOTSUPP,pwrite 1 ENOSPC,"},
-      {"fsync", {"EIO", "ENOSPC"}, "ohs"},
-      {"close", {"EIO"}, "ohs"},
-      {"rename", {"EBUSY", "EPERM", "EXDEV", "EIO"}, "os"},
-      {"unlink", {"EIO"}, "os", "rename 1 EXDEV,"},
-      {"read", {"EIO", "EINTR"}, "ohs"},
-      {"write", {"EIO", "EINTR"}, "ohs"},
+      {"pwrite", {"ENOSPC", "EIO", "EDQUOT", "EINTR"}, "os"},
+      {"pwritev", {"ENOSPC", "EIO", "EINTR"}, "hk"},
+      {"ftruncate", {"EIO"}, "k"},
+      {"fsync", {"EIO", "ENOSPC"}, "ohsk"},
+      {"close", {"EIO"}, "ohsk"},
+      {"renameat", {"EBUSY", "EPERM", "EXDEV", "EIO"}, "os"},
+      {"unlinkat", {"EIO"}, "os", "renameat 1 EXDEV,unlinkat 1 EIO,"},  // the second try too
+      {"read", {"EIO", "EINTR"}, "ohsk"},
+      {"write", {"EIO", "EINTR"}, "ohsk"},
   };
 
   const std::map<std::string, int> kErrorNumbers = {
       {"EACCES", EACCES}, {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ENAMETOOLONG", ENAMETOOLONG},
       {"EPERM", EPERM},   {"EDQUOT", EDQUOT}, {"EBUSY", EBUSY},   {"EXDEV", EXDEV},   {"EOPNOTSUPP", EOPNOTSUPP}, {"ERANGE", ERANGE},
-      {"EINTR", EINTR}};
-  const std::string old_games = kOldGames, old_apps = kOldApps;
+      {"EINTR", EINTR}, {"ENOTTY", ENOTTY}};
   const std::string new_games = "Racer==e:\\games\\racer\\default.xbe\r\n";
   const std::string new_apps = "Dirwalker==e:\\apps\\dirwalker\\default.xbe\r\n";
   const std::string input = "3 Racer e:\\games\\racer\\default.xbe\n4 Dirwalker e:\\apps\\dirwalker\\default.xbe\n7\n7\n";
   const std::regex temporary("hvn/ini/(games|apps)\\.ini\\.[A-Za-z0-9]{6}|elsewhere/(games|apps)\\.ini\\.[A-Za-z0-9]{6}");
   int cases = 0;
+  // The last layout is written in place with a menu shorter than the old.
   const struct {
     FileState state;
     char letter;
-  } kLayouts[] = {{file(""), 'o'}, {hardLinked(""), 'h'}, {linkTo(""), 's'}};
-  for (const auto& [layout, letter] : kLayouts) {
+    int old_lines = 1;
+  } kLayouts[] = {{file(""), 'o'}, {hardLinked(""), 'h'}, {linkTo(""), 's'}, {hardLinked(""), 'k', 3}};
+  for (const auto& [layout, letter, old_lines] : kLayouts) {
+    const std::string old_games = repeat(kOldGames, old_lines), old_apps = repeat(kOldApps, old_lines);
     std::set<std::string> struck;
     for (const auto& [call, errors, made_for, after] : kCalls) {
       std::vector<std::string> actions(errors.begin(), errors.end());
@@ -1127,23 +1139,31 @@ TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
           Child child = startProgram(commandFromEnvironment("HVN_PROGRAM"), scratch.folder, scratch.errors,
                                      {.fault = fault.c_str()});
           const int status = finish(child, input, timeoutMs());
-          const std::string struck_here = "hvn-fault: struck " + std::string(call) + " " + std::to_string(n) + "\n";
-          if (contentOf(scratch.errors).find(struck_here) == std::string::npos) break;
+          const std::string struck_here = "hvn-fault: struck " + std::string(call) + " " + std::to_string(n);
+          const std::string errors_seen = contentOf(scratch.errors);
+          if (errors_seen.find(struck_here + "\n") == std::string::npos &&
+              errors_seen.find(struck_here + " (read-only)\n") == std::string::npos)
+            break;
           ++cases;
           struck.insert(call);
           const std::string games = observe(scratch.folder, "games.ini").content;
           const std::string apps = observe(scratch.folder, "apps.ini").content;
-          EXPECT_TRUE(games == old_games || games == new_games) << games;
-          EXPECT_TRUE(apps == old_apps || apps == new_apps) << apps;
+          EXPECT_TRUE(readsAs(games, old_games) || readsAs(games, new_games)) << games;
+          EXPECT_TRUE(readsAs(apps, old_apps) || readsAs(apps, new_apps)) << apps;
           char tag[8] = "";
           for (const char* file : {"games.ini", "apps.ini"})
             EXPECT_TRUE(!tagged || (getxattr((ini / file).c_str(), "user.hvn", tag, sizeof tag) == 4 &&
                                     std::string_view(tag, 4) == "kept"))
                 << file << " lost its extended attribute";
+          // A copy may be left by a kill, or where the message names it.
           std::vector<std::string> stray = strayFiles(scratch.folder);
+          std::erase_if(stray, [&](const std::string& name) {
+            return std::regex_match(name, temporary) &&
+                   (action == "kill" ||
+                    child.output.find("its copy " + fs::path(name).filename().string()) != std::string::npos);
+          });
           if (action == "kill") {
             EXPECT_EQ(status, 128 + SIGKILL);
-            std::erase_if(stray, [&](const std::string& name) { return std::regex_match(name, temporary); });
           }
           EXPECT_EQ(stray, std::vector<std::string>{});
           if (action == "kill") continue;
@@ -1154,7 +1174,8 @@ TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
           // system without fallocate has another way to make room; a file
           // written in place has no other way to be written, so every
           // failure of it is reported.
-          const bool recoverable = action == "EINTR" || action == "EOPNOTSUPP";
+          const bool recoverable = action == "EINTR" || call == std::string("ioctl") ||
+                                   errors_seen.find(struck_here + " (read-only)") != std::string::npos;
           EXPECT_TRUE(!recoverable || message == std::string::npos) << child.output;
           const bool console = call == std::string("read") || call == std::string("write");
           // The start-up check opens, examines and closes each file once.
@@ -1165,7 +1186,8 @@ TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
           }
           if (message != std::string::npos) {
             // The reason is one of the errors made to happen.
-            const std::string line = child.output.substr(message, child.output.find('\n', message) - message + 1);
+            std::string line = child.output.substr(message, child.output.find('\n', message) - message + 1);
+            line = std::regex_replace(line, std::regex("; its copy [a-z]+\\.ini\\.\\w{6} could not be removed"), "");
             bool known = false;
             for (const auto& [name, number] : kErrorNumbers)
               for (const char* file : {"apps.ini", "games.ini"})

@@ -10,7 +10,9 @@
 #include <fcntl.h>
 #include <cstdio>
 #include <sys/stat.h>
+#include <sys/ioctl.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -40,7 +42,7 @@ const struct {
     {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT},   {"EACCES", EACCES},
     {"EPERM", EPERM},   {"EBUSY", EBUSY},   {"EXDEV", EXDEV},     {"EROFS", EROFS},
     {"ENOENT", ENOENT}, {"EINTR", EINTR},   {"ENAMETOOLONG", ENAMETOOLONG},
-    {"EOPNOTSUPP", EOPNOTSUPP}, {"ERANGE", ERANGE},
+    {"EOPNOTSUPP", EOPNOTSUPP}, {"ERANGE", ERANGE}, {"ENOTTY", ENOTTY},
 };
 
 // The faults HVN_FAULT asks for, separated by commas.
@@ -74,16 +76,16 @@ Function next(const char* name) {
 }
 
 // The action due at this call of `call`, if any. A fault that strikes says
-// so on standard error ("hvn-fault: struck CALL N"), so that a test can tell
-// when N has passed the last call there is.
-Action strikes(const char* call) {
+// so on standard error ("hvn-fault: struck CALL N", then `note`), so that a
+// test can tell when N has passed the last call there is.
+Action strikes(const char* call, const char* note = "") {
   static const auto real_write = next<ssize_t (*)(int, const void*, size_t)>("write");
   Faults& all = faults();
   for (int i = 0; i < all.count; ++i) {
     Fault& f = all.list[i];
     if (f.action == Action::kNone || std::strcmp(call, f.call) != 0 || ++f.calls != f.when) continue;
     char struck[64];
-    const int size = std::snprintf(struck, sizeof struck, "hvn-fault: struck %s %ld\n", f.call, f.when);
+    const int size = std::snprintf(struck, sizeof struck, "hvn-fault: struck %s %ld%s\n", f.call, f.when, note);
     if (size > 0 && real_write(2, struck, static_cast<size_t>(size)) < 0) {
     }
     if (f.action == Action::kKill) raise(SIGKILL);
@@ -115,7 +117,7 @@ Result failure() {
 FAULTABLE(ssize_t, read, (int fd, void* buffer, size_t size), (fd, buffer, size))
 FAULTABLE(ssize_t, write, (int fd, const void* data, size_t size), (fd, data, size))
 FAULTABLE(ssize_t, pwrite, (int fd, const void* data, size_t size, off_t offset), (fd, data, size, offset))
-FAULTABLE(int, close, (int fd), (fd))
+FAULTABLE(ssize_t, pwritev, (int fd, const struct iovec* pieces, int count, off_t offset), (fd, pieces, count, offset))
 FAULTABLE(int, fsync, (int fd), (fd))
 FAULTABLE(int, fdatasync, (int fd), (fd))
 FAULTABLE(int, fchmod, (int fd, mode_t mode), (fd, mode))
@@ -123,17 +125,45 @@ FAULTABLE(int, fchown, (int fd, uid_t owner, gid_t group), (fd, owner, group))
 FAULTABLE(int, ftruncate, (int fd, off_t size), (fd, size))
 FAULTABLE(int, fallocate, (int fd, int mode, off_t offset, off_t size), (fd, mode, offset, size))
 FAULTABLE(int, rename, (const char* from, const char* to), (from, to))
+FAULTABLE(int, renameat, (int from_dir, const char* from, int to_dir, const char* to), (from_dir, from, to_dir, to))
 FAULTABLE(int, unlink, (const char* path), (path))
+FAULTABLE(int, unlinkat, (int dir, const char* path, int flags), (dir, path, flags))
 FAULTABLE(int, mkstemp, (char* pattern), (pattern))
 FAULTABLE(int, stat, (const char* path, struct stat* info), (path, info))
 FAULTABLE(int, fstat, (int fd, struct stat* info), (fd, info))
 FAULTABLE(int, lstat, (const char* path, struct stat* info), (path, info))
+FAULTABLE(int, fstatat, (int dir, const char* path, struct stat* info, int flags), (dir, path, info, flags))
+FAULTABLE(ssize_t, readlinkat, (int dir, const char* path, char* target, size_t size), (dir, path, target, size))
 FAULTABLE(ssize_t, listxattr, (const char* path, char* names, size_t size), (path, names, size))
+FAULTABLE(ssize_t, flistxattr, (int fd, char* names, size_t size), (fd, names, size))
 FAULTABLE(ssize_t, getxattr, (const char* path, const char* name, void* value, size_t size), (path, name, value, size))
+FAULTABLE(ssize_t, fgetxattr, (int fd, const char* name, void* value, size_t size), (fd, name, value, size))
 FAULTABLE(int, fsetxattr, (int fd, const char* name, const void* value, size_t size, int flags),
           (fd, name, value, size, flags))
+FAULTABLE(int, fremovexattr, (int fd, const char* name), (fd, name))
 FAULTABLE(int, faccessat, (int dir, const char* path, int mode, int flags), (dir, path, mode, flags))
 FAULTABLE(char*, realpath, (const char* path, char* resolved), (path, resolved))
+
+// A close says whether the descriptor could have written anything: the
+// failed close of one that could not changes nothing.
+extern "C" int close(int fd) {
+  static const auto real = next<int (*)(int)>("close");
+  const int flags = fcntl(fd, F_GETFL);
+  const bool unwritten = flags >= 0 && ((flags & O_PATH) != 0 || (flags & O_ACCMODE) == O_RDONLY);
+  if (strikes("close", unwritten ? " (read-only)" : "") == Action::kFail) return -1;
+  return real(fd);
+}
+
+// ioctl's request and argument, as the writer passes them: a pointer.
+extern "C" int ioctl(int fd, unsigned long request, ...) {
+  static const auto real = next<int (*)(int, unsigned long, ...)>("ioctl");
+  va_list rest;
+  va_start(rest, request);
+  void* const argument = va_arg(rest, void*);
+  va_end(rest);
+  if (strikes("ioctl") == Action::kFail) return -1;
+  return real(fd, request, argument);
+}
 
 // posix_fallocate reports its error as its result, not in errno.
 extern "C" int posix_fallocate(int fd, off_t offset, off_t size) {
@@ -161,4 +191,17 @@ extern "C" int open(const char* path, int flags, ...) {
     default: break;
   }
   return real(path, flags, mode);
+}
+
+extern "C" int openat(int dir, const char* path, int flags, ...) {
+  static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list rest;
+    va_start(rest, flags);
+    mode = static_cast<mode_t>(va_arg(rest, int));
+    va_end(rest);
+  }
+  if (strikes("openat") == Action::kFail) return -1;
+  return real(dir, path, flags, mode);
 }
