@@ -1,5 +1,6 @@
 #include "console/command_line.h"
 
+#include <cstring>
 #include <string_view>
 
 #include "catalogue/menu_files.h"
@@ -10,6 +11,7 @@ namespace {
 
 constexpr std::string_view kUsage = "Usage: halvane-menu [--keep | --help | --version]\n";
 constexpr int kUsageStatus = 2;
+constexpr int kLostOutputStatus = 1;
 
 const struct {
   std::string_view option;
@@ -64,6 +66,15 @@ int answerRequest(Request request) {
     default: writeText(out, kUsage); break;
   }
   flushOutput(out);
+  // Output that could not be written is no answer: say so, as console tools do.
+  if (out.output_error != 0) {
+    ConsoleStream errors(kStandardInput, kStandardError);
+    for (const std::string_view piece : {std::string_view("halvane-menu: write error: "),
+                                         std::string_view(std::strerror(out.output_error)), std::string_view("\n")})
+      writeText(errors, piece);
+    flushOutput(errors);
+  }
   holdClosingConsole(out);
+  if (out.output_error != 0) return kLostOutputStatus;
   return to_error ? kUsageStatus : 0;
 }

@@ -18,7 +18,8 @@ enum class Request {
 Request parseCommandLine(int argc, const char* const argv[]);
 
 // Answers a request that is not a menu: the version or the help on standard
-// output, the usage line on standard error. Returns the exit status.
+// output, the usage line on standard error. Returns the exit status: 1 when
+// the answer could not be written, which standard error then says.
 int answerRequest(Request request);
 
 #endif  // HALVANE_CONSOLE_COMMAND_LINE_H_

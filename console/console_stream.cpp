@@ -1,6 +1,7 @@
 #include "console/console_stream.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -9,11 +10,17 @@ namespace {
 constexpr std::size_t kInputBufferSize = 64 * 1024;
 constexpr std::size_t kOutputBufferSize = 128 * 1024;
 
+void writeAll(ConsoleStream& console, std::string_view bytes) {
+  errno = 0;
+  if (!writeBytes(console.output_fd, bytes.data(), bytes.size()) && console.output_error == 0)
+    console.output_error = errno != 0 ? errno : EIO;
+}
+
 void append(ConsoleStream& console, std::string_view bytes) {
   if (bytes.size() > console.output.size() - console.output_size) {
     flushOutput(console);
     if (bytes.size() > console.output.size()) {
-      writeBytes(console.output_fd, bytes.data(), bytes.size());
+      writeAll(console, bytes);
       return;
     }
   }
@@ -43,7 +50,7 @@ void writeText(ConsoleStream& console, std::string_view text) {
 }
 
 void flushOutput(ConsoleStream& console) {
-  writeBytes(console.output_fd, console.output.data(), console.output_size);
+  writeAll(console, {console.output.data(), console.output_size});
   console.output_size = 0;
 }
 

@@ -23,12 +23,14 @@ struct ConsoleStream {
   bool input_ended = false;      // once set, no further read is attempted
   std::vector<char> output;      // the first output_size bytes are still to be written
   std::size_t output_size = 0;
+  int output_error = 0;          // why the first write that failed did, or 0
 };
 
 // Queues `text` for standard output, each '\n' as the console's line end.
 void writeText(ConsoleStream& console, std::string_view text);
 
-// Writes all queued output. A failed write drops it: there is nobody to tell.
+// Writes all queued output. A failed write drops it and is remembered in
+// output_error, for a caller that has somebody to tell.
 void flushOutput(ConsoleStream& console);
 
 // Makes sure unread input is buffered, flushing output before a read that may

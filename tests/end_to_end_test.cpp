@@ -24,8 +24,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -103,6 +106,9 @@ const Reason kReadOnly{"Permission denied", "Access denied"};
 const Reason kNoReader{"No such device or address", ""};
 const Reason kHeld{"", "Sharing violation"};
 const Reason kIo{"Input/output error", ""};
+const Reason kNotPermitted{"Operation not permitted", ""};
+const Reason kLinkSwappedIn{"Too many levels of symbolic links", ""};
+const Reason kMapped{"", "File has a user-mapped section"};
 
 std::string couldNotWrite(const char* file, const Reason& reason) {
   return "Could not write " + location(file) + ": " + (targetIsWindows() ? reason.windows : reason.posix) + "\n";
@@ -140,6 +146,14 @@ std::string contentOf(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// Sets a folder's flags (append-only, say); false where the file system has none.
+bool setFolderFlags(const fs::path& folder, int flags) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  const bool set = fd >= 0 && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) close(fd);
+  return set;
+}
+
 // A fresh folder for one session, and beside it the file that takes the
 // program's standard error. On the way out, whichever way that is, the errors
 // are shown if the test failed, a file system mounted in the folder is
@@ -148,9 +162,11 @@ struct Scratch {
   const fs::path folder = makeTempFolder();
   const std::string errors = folder.string() + ".stderr";
   fs::path mounted;
+  fs::path append_only;  // a folder whose append-only flag is cleared first
   ~Scratch() {
     if (testing::Test::HasFailure()) std::cerr << "standard error:\n" << contentOf(errors) << "\n";
     if (!mounted.empty()) umount2(mounted.c_str(), MNT_DETACH);
+    if (!append_only.empty()) setFolderFlags(append_only, 0);
     fs::remove(errors);
     // A folder deeper than a path can name is more than remove_all can take.
     std::error_code failed;
@@ -200,7 +216,15 @@ enum class Fault {
   kAppsBecomesFifo,
   kAppsHeldBriefly,  // another Windows program holds apps.ini, unshared, for half a second
   kAppsHeldLong,     // the same for four seconds, longer than any save waits
+  kAppsMappedLong,   // another Windows program maps apps.ini for four seconds
+  kAppsBecomesLinkToRootOnly,  // nobody's link to elsewhere/apps.ini, root's alone
+  kGamesBecomesDanglingLink,   // nobody's link to elsewhere/games.ini, which is not there
 };
+
+// Faults that a Windows helper makes by holding apps.ini.
+bool heldByHelper(Fault fault) {
+  return fault == Fault::kAppsHeldBriefly || fault == Fault::kAppsHeldLong || fault == Fault::kAppsMappedLong;
+}
 
 struct Case {
   const char* name;
@@ -242,6 +266,18 @@ const char* const kPreloaded = "faults are injected by preloading a library into
 const char* const kWindowsHold = "an unshared hold and the hidden attribute are Windows's";
 
 fs::path menuPath(const fs::path& folder, const char* file) { return folder / "hvn" / "ini" / file; }
+
+// The other names of a linked menu file: the file a symbolic link names, in
+// a folder of its own, and the second name of a hard-linked one, beside it.
+fs::path linkTarget(const fs::path& folder, const std::string& file) { return folder / "elsewhere" / file; }
+fs::path otherName(const fs::path& folder, const std::string& file) {
+  return folder / "hvn" / "ini" / ("other-name-" + file);
+}
+
+void writeFile(const fs::path& path, const FileState& state) {
+  std::ofstream(path, std::ios::binary) << state.content;
+  fs::permissions(path, state.mode);
+}
 
 // "apps.ini root:root 666, games.ini ...": each menu file's owner, group and
 // permission bits.
@@ -387,6 +423,82 @@ fs::path deepFolder(const fs::path& top) {
     at = top / ("level" + std::to_string(level));
   }
   return at;
+}
+
+const passwd* nobodyAsRoot() { return getuid() == 0 ? getpwnam("nobody") : nullptr; }
+const char* const kNeedsNobody = "handing files to user nobody takes root and that user";
+
+// Root runs the program in a folder that user nobody controls: hvn, hvn/ini
+// and what stands in it are nobody's, while elsewhere/ and its files are
+// root's alone.
+std::string nobodysFolder(const fs::path& folder, Scratch&) {
+  const passwd* const nobody = nobodyAsRoot();
+  if (nobody == nullptr) return kNeedsNobody;
+  for (const fs::path& path : {folder / "hvn", folder / "hvn" / "ini", menuPath(folder, "apps.ini"),
+                               menuPath(folder, "games.ini")})
+    if (lchown(path.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return std::strerror(errno);
+  fs::create_directories(folder / "elsewhere");
+  fs::permissions(folder / "elsewhere", fs::perms(0700));
+  for (const char* file : {"apps.ini", "games.ini"})
+    if (fs::exists(linkTarget(folder, file))) fs::permissions(linkTarget(folder, file), fs::perms(0600));
+  return {};
+}
+
+// hvn/ini is nobody's drop box (mode 0300: written, never listed), and the
+// program runs as nobody.
+std::string dropBoxFolder(const fs::path& folder, Scratch& scratch) {
+  if (const std::string why = nobodysFolder(folder, scratch); !why.empty()) return why;
+  fs::permissions(folder / "hvn" / "ini", fs::perms(0300));
+  return {};
+}
+
+// apps.ini root:2000 0660 without an ACL, in a folder whose default ACL
+// grants nobody reading and writing.
+std::string defaultAclFolder(const fs::path& folder, Scratch&) {
+  if (getuid() != 0 || !handOver(folder, "apps.ini", 0, 2000, 0660)) return "handing a file to a group takes root";
+  if (std::system(("setfacl -d -m u:nobody:rw- '" + (folder / "hvn" / "ini").string() + "' 2>/dev/null").c_str()) != 0)
+    return "setfacl (Debian's acl) is not here or this file system has no ACLs";
+  return {};
+}
+
+// hvn/ini lets nothing in it be removed or renamed over (chattr +a).
+std::string appendOnlyFolder(const fs::path& folder, Scratch& scratch) {
+  if (!setFolderFlags(folder / "hvn" / "ini", FS_APPEND_FL)) return "this file system has no append-only folders here";
+  scratch.append_only = folder / "hvn" / "ini";
+  return {};
+}
+
+// full-device: a node of the test's own that is always full, never /dev/full.
+std::string makeFullDevice(const fs::path& folder, Scratch&) {
+  if (mknod((folder / "full-device").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0 ||
+      access((folder / "full-device").c_str(), W_OK) != 0)
+    return std::string("cannot make and open a device node here: ") + std::strerror(errno);
+  return {};
+}
+
+// apps.ini's DACL in SDDL, as the Windows helper reads it.
+std::string appsDacl(const fs::path& folder) {
+  Child helper = startProgram(windowsHelper({"--dacl", "hvn\\ini\\apps.ini"}), folder, "/dev/null");
+  finish(helper, "", timeoutMs());
+  return helper.output;
+}
+
+// A protected DACL on apps.ini that lets nobody but SYSTEM and the
+// administrators in (Wine keeps it as the file's Unix mode, and reads it
+// back as SYSTEM and the user), and whether the session kept it.
+std::string dacl_before;
+
+std::string protectApps(const fs::path& folder, Scratch&) {
+  if (windowsHelper({}).empty()) return "the Windows helper was not built";
+  if (runWindowsHelper(folder, {"--protect", "hvn\\ini\\apps.ini"}) != 0) return "cannot set the DACL";
+  dacl_before = appsDacl(folder);
+  return {};
+}
+
+std::string appsDaclKept(const fs::path& folder) {
+  const std::string now = appsDacl(folder);
+  return (now == dacl_before ? "as before" : "now " + now) +
+         (now.find(";;;WD)") == std::string::npos ? ", Everyone shut out" : ", Everyone let in");
 }
 
 std::vector<Case> cases() {
@@ -571,6 +683,41 @@ std::vector<Case> cases() {
        .inspected = "apps.ini new file, games.ini new file"},
       {.name = "HardLinkWrittenInPlace", .apps = hardLinked(kOldApps), .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
+      // Another user's links and folders: root in a folder nobody controls.
+      {.name = "LinkToRootOnlyPlantedBeforeStart", .not_on_windows = kRunsAsNobody, .apps = linkTo(kOldApps),
+       .input = "4 B e:\\b\n7\n8\n", .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNotPermitted) + kMenu,
+       .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = nobodysFolder},
+      {.name = "LinkToRootOnlyPlantedDuringSession", .not_on_windows = kRunsAsNobody,
+       .fault = Fault::kAppsBecomesLinkToRootOnly, .input = "4 B e:\\b\n7\n8\n",
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNotPermitted) + kMenu,
+       .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = nobodysFolder},
+      {.name = "DanglingLinkIntoRootOnlyFolder", .not_on_windows = kRunsAsNobody,
+       .fault = Fault::kGamesBecomesDanglingLink, .input = "3 A e:\\a\n7\n8\n",
+       .output = kMenu + kAddGame + kMenu + couldNotWrite("games.ini", kNotPermitted) + kMenu,
+       .games_after = FileState{Kind::kLinkToFile, "", fs::perms::unknown}, .apps_after = file(""), .status = 1,
+       .prepare = nobodysFolder},
+      {.name = "LinkSwappedInBetweenTwoLooks", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
+       .start = {.fault = "openat 3 run", .fault_run = "printf S==s > elsewhere/apps.ini && chmod 600 elsewhere/apps.ini"
+                                                        " && ln -sfn \"$PWD/elsewhere/apps.ini\" hvn/ini/apps.ini"
+                                                        " && chown -h nobody hvn/ini/apps.ini"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kLinkSwappedIn) + kMenu,
+       .apps_after = FileState{Kind::kLinkToFile, "S==s", fs::perms(0600)}, .status = 1, .prepare = nobodysFolder},
+      {.name = "DropBoxFolderSaved", .not_on_windows = kRunsAsNobody, .input = "4 B e:\\b\n7\n",
+       .start = {.unprivileged = true}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
+       .apps_after = file("B==e:\\b\r\n"), .prepare = dropBoxFolder},
+      {.name = "DefaultAclNotInherited", .not_on_windows = "Windows has no POSIX ACLs", .input = "4 B e:\\b\n7\n",
+       .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n", fs::perms(0660)),
+       .prepare = defaultAclFolder, .inspect = ownersAclAndAttribute,
+       .inspected = "apps.ini root:2000 660, games.ini root:root 644; user::rw- group::rw- other::---  ; note="},
+      {.name = "AppendOnlyFolderLeavesNoCopies", .not_on_windows = "Windows has no append-only folders",
+       .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
+       .apps_after = file("B==e:\\b\r\n"), .prepare = appendOnlyFolder},
+      {.name = "MappedFileReadsAsOldOrNew", .only_on_windows = kWindowsHold, .fault = Fault::kAppsMappedLong,
+       .input = "4 B e:\\b\n7\n8\n", .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kMapped) + kMenu,
+       .apps_after = file("B==e:\\b\r\n" + repeat("\r\n", 11)), .status = 1},
+      {.name = "ProtectedDaclKept", .only_on_windows = "a DACL is Windows's", .input = "4 B e:\\b\n7\n",
+       .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n", fs::perms(0770)),
+       .prepare = protectApps, .inspect = appsDaclKept, .inspected = "as before, Everyone shut out"},
 
       // Descriptors and files that could stall or cut short the session.
       {.name = "CheckFailedWaitsForKey", .games = kNoFile, .input = "x", .late_input = true,
@@ -593,6 +740,10 @@ std::vector<Case> cases() {
       {.name = "Version", .args = {"--version"}, .no_hvn_folder = true,
        .output = "Halvane menu creator 1.0\n", .errors = ""},
       {.name = "UnknownOption", .args = {"--kep"}, .input = "7\n", .errors = kUsage, .status = 2},
+      {.name = "VersionLost", .not_on_windows = kLinuxDevice, .args = {"--version"}, .start = {.output_path = "full-device"},
+       .errors = "halvane-menu: write error: No space left on device\n", .status = 1, .prepare = makeFullDevice},
+      {.name = "HelpLost", .not_on_windows = kLinuxDevice, .args = {"--help"}, .start = {.output_path = "full-device"},
+       .errors = "halvane-menu: write error: No space left on device\n", .status = 1, .prepare = makeFullDevice},
       {.name = "StrayWord", .args = {"--keep", "games"}, .no_hvn_folder = true, .input = "x",
        .errors = kUsage, .status = 2},
 
@@ -666,17 +817,6 @@ std::vector<Case> cases() {
   };
 }
 
-// The other names of a linked menu file: the file a symbolic link names, in
-// a folder of its own, and the second name of a hard-linked one, beside it.
-fs::path linkTarget(const fs::path& folder, const std::string& file) { return folder / "elsewhere" / file; }
-fs::path otherName(const fs::path& folder, const std::string& file) {
-  return folder / "hvn" / "ini" / ("other-name-" + file);
-}
-
-void writeFile(const fs::path& path, const FileState& state) {
-  std::ofstream(path, std::ios::binary) << state.content;
-  fs::permissions(path, state.mode);
-}
 
 void create(const fs::path& folder, const std::string& file, const FileState& state) {
   const fs::path path = folder / "hvn" / "ini" / file;
@@ -725,7 +865,7 @@ FileState observe(const fs::path& folder, const std::string& file) {
   std::ifstream in(path, std::ios::binary);
   FileState state{Kind::kFile, {std::istreambuf_iterator<char>(in), {}}, fs::status(path).permissions()};
   if (fs::is_symlink(status)) state.kind = Kind::kLinkToFile;
-  if (fs::hard_link_count(path) > 1 && fs::equivalent(path, otherName(folder, file)))
+  if (fs::exists(path) && fs::hard_link_count(path) > 1 && fs::equivalent(path, otherName(folder, file)))
     state.kind = Kind::kHardLinkedFile;
   if (state.mode == fs::perms::none) state.kind = Kind::kUnreadableFile;
   return state;
@@ -747,17 +887,27 @@ fs::path faultedFile(Fault fault, const fs::path& ini) {
     case Fault::kAppsVanishes:
     case Fault::kAppsBecomesFifo:
     case Fault::kAppsHeldBriefly:
-    case Fault::kAppsHeldLong: return ini / "apps.ini";
+    case Fault::kAppsHeldLong:
+    case Fault::kAppsMappedLong:
+    case Fault::kAppsBecomesLinkToRootOnly: return ini / "apps.ini";
     default: return ini / "games.ini";
   }
 }
 
 void applyFault(Fault fault, const fs::path& ini) {
-  if (fault == Fault::kNone || fault == Fault::kAppsHeldBriefly || fault == Fault::kAppsHeldLong) return;
+  if (fault == Fault::kNone || heldByHelper(fault)) return;
   const fs::path path = faultedFile(fault, ini);
   fs::remove(path);
   if (fault == Fault::kAppsBecomesFolder || fault == Fault::kGamesBecomesFolder) fs::create_directory(path);
   if (fault == Fault::kAppsBecomesFifo) mkfifo(path.c_str(), 0644);
+  if (fault == Fault::kAppsBecomesLinkToRootOnly || fault == Fault::kGamesBecomesDanglingLink) {
+    const fs::path folder = ini.parent_path().parent_path();
+    const std::string file = path.filename().string();
+    if (fault == Fault::kAppsBecomesLinkToRootOnly) writeFile(linkTarget(folder, file), {Kind::kFile, kOldApps, fs::perms(0600)});
+    fs::create_symlink(linkTarget(folder, file), path);
+    const passwd* const nobody = getpwnam("nobody");
+    if (nobody == nullptr || lchown(path.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) std::abort();
+  }
 }
 
 // Everything in the session's folder that is neither a menu file nor one of
@@ -801,7 +951,7 @@ TEST_P(EndToEnd, Session) {
   const Case& c = GetParam();
   if (targetIsWindows() && c.not_on_windows != nullptr) GTEST_SKIP() << c.not_on_windows;
   if (!targetIsWindows() && c.only_on_windows != nullptr) GTEST_SKIP() << c.only_on_windows;
-  if ((c.fault == Fault::kAppsHeldBriefly || c.fault == Fault::kAppsHeldLong) && windowsHelper({}).empty())
+  if (heldByHelper(c.fault) && windowsHelper({}).empty())
     GTEST_SKIP() << "the Windows helper was not built";
   const bool unprivileged = c.games.kind == Kind::kUnreadableFile || c.start.unprivileged;
   if (c.small_disk && getuid() != 0) GTEST_SKIP() << "mounting a small file system takes root";
@@ -848,9 +998,11 @@ TEST_P(EndToEnd, Session) {
         << "no menu appeared; output: " << child.output;
     applyFault(c.fault, ini);
   }
-  if (c.fault == Fault::kAppsHeldBriefly || c.fault == Fault::kAppsHeldLong) {
+  if (heldByHelper(c.fault)) {
     const char* const milliseconds = c.fault == Fault::kAppsHeldBriefly ? "500" : "4000";
-    holder.emplace(startProgram(windowsHelper({"hvn\\ini\\apps.ini", milliseconds}), folder, "/dev/null"));
+    std::vector<std::string> args = {"hvn\\ini\\apps.ini", milliseconds};
+    if (c.fault == Fault::kAppsMappedLong) args.insert(args.begin(), "--map");
+    holder.emplace(startProgram(windowsHelper(args), folder, "/dev/null"));
     ASSERT_TRUE(converse(*holder, "", [](const std::string& out) { return out.find("held") != std::string::npos; },
                          timeoutMs()))
         << "the holder did not take the file";

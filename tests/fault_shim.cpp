@@ -5,6 +5,8 @@
 //   "CALL N ERRNO"  the N-th call of CALL fails with that error (EIO, ...)
 //   "CALL N kill"   the process is killed at the N-th call of CALL
 //   "open N fifo"   before the N-th open, a FIFO takes the file's place
+//   "CALL N run"    before the N-th call of CALL, the shell command in
+//                   HVN_FAULT_RUN runs, as another process would act then
 // Calls are counted from 1 over the whole process. Nothing else changes.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -25,7 +27,7 @@
 
 namespace {
 
-enum class Action { kNone, kFail, kKill, kFifo };
+enum class Action { kNone, kFail, kKill, kFifo, kRun };
 
 struct Fault {
   char call[32] = "";
@@ -62,6 +64,7 @@ Faults& faults() {
       if (std::sscanf(wanted, "%31s %ld %31[^,]", f.call, &f.when, action) != 3) continue;
       if (std::strcmp(action, "kill") == 0) f.action = Action::kKill;
       if (std::strcmp(action, "fifo") == 0) f.action = Action::kFifo;
+      if (std::strcmp(action, "run") == 0) f.action = Action::kRun;
       for (const auto& known : kErrors)
         if (std::strcmp(action, known.name) == 0) f.action = Action::kFail, f.error = known.value;
     }
@@ -89,6 +92,10 @@ Action strikes(const char* call, const char* note = "") {
     if (size > 0 && real_write(2, struck, static_cast<size_t>(size)) < 0) {
     }
     if (f.action == Action::kKill) raise(SIGKILL);
+    if (f.action == Action::kRun) {
+      unsetenv("LD_PRELOAD");  // the command's own calls are not the program's
+      if (std::system(std::getenv("HVN_FAULT_RUN")) != 0) raise(SIGKILL);
+    }
     errno = f.error;
     return f.action;
   }

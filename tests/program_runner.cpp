@@ -110,6 +110,12 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
     close(from_child[0]);
     close(from_child[1]);
     if (chdir(folder.c_str()) != 0) _exit(126);
+    if (options.output_path != nullptr) {
+      const int output = open(options.output_path, O_WRONLY);
+      if (output < 0 || dup2(output, 1) < 0) _exit(126);
+      close(output);
+    }
+    if (options.fault_run != nullptr) setenv("HVN_FAULT_RUN", options.fault_run, 1);
     if (options.fault != nullptr) {
       setenv("LD_PRELOAD", HVN_FAULT_SHIM, 1);
       setenv("HVN_FAULT", options.fault, 1);

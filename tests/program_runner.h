@@ -34,6 +34,8 @@ struct StartOptions {
   const char* fault = nullptr;      // HVN_FAULT for tests/fault_shim, preloaded
   bool terminal = false;            // standard input and output are a pseudo-terminal of
                                     // 80 by 25, the child's controlling terminal
+  const char* fault_run = nullptr;  // HVN_FAULT_RUN: the shell command of a "run" fault
+  const char* output_path = nullptr;  // standard output goes to this file in the folder
 };
 
 // Starts `command` (program and arguments) in `folder`, its standard error
