@@ -172,13 +172,11 @@ int writeWithBlanks(int fd, std::string_view contents, std::size_t blanks, off_t
     pieces[count++] = {const_cast<char*>(blankBlock()), size};
     left -= size;
   }
-  std::size_t total = contents.size() + blanks - left;
   for (int first = 0; first < count;) {
     const ssize_t n = pwritev(fd, pieces + first, count - first, offset);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n < 0 ? errno : EIO;
     offset += n;
-    total -= static_cast<std::size_t>(n);
     for (std::size_t done = static_cast<std::size_t>(n); done > 0 && first < count;) {
       const std::size_t taken = std::min(done, pieces[first].iov_len);
       pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + taken;
