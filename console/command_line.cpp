@@ -13,6 +13,13 @@ constexpr std::string_view kUsage = "Usage: halvane-menu [--keep | --help | --ve
 constexpr int kUsageStatus = 2;
 constexpr int kLostOutputStatus = 1;
 
+// Where help is, after a usage error.
+#ifdef _WIN32
+constexpr std::string_view kTryHelp = "Try 'halvane-menu --help' or 'halvane-menu /?'.\n";
+#else
+constexpr std::string_view kTryHelp = "Try 'halvane-menu --help'.\n";
+#endif
+
 const struct {
   std::string_view option;
   Request request;
@@ -20,7 +27,15 @@ const struct {
     {"--keep", Request::kMenuKeepingFiles},
     {"--version", Request::kVersion},
     {"--help", Request::kHelp},
+    {"-h", Request::kHelp},
+    {kPlatformHelpOption, Request::kHelp},
 };
+
+Request requestFor(std::string_view word) {
+  for (const auto& known : kOptions)
+    if (!known.option.empty() && word == known.option) return known.request;
+  return Request::kUsageError;
+}
 
 void printHelp(ConsoleStream& out) {
   writeText(out, kUsage);
@@ -40,30 +55,33 @@ void printHelp(ConsoleStream& out) {
             "             The menu then also offers 9. Remove Game and 0. Remove App,\n"
             "             which list the entries by number and take out the one you\n"
             "             name; nothing is written before 7\n"
-            "  --help     print this text\n"
+            "  -h, --help print this text\n"
             "  --version  print the version\n");
 }
 
 }  // namespace
 
-Request parseCommandLine(int argc, const char* const argv[]) {
-  if (argc <= 1) return Request::kMenu;
-  if (argc == 2) {
-    for (const auto& known : kOptions)
-      if (argv[1] == known.option) return known.request;
-    if (!kPlatformHelpOption.empty() && argv[1] == kPlatformHelpOption) return Request::kHelp;
-  }
-  return Request::kUsageError;
+CommandLine parseCommandLine(int argc, const char* const argv[]) {
+  if (argc <= 1) return {};
+  const Request first = requestFor(argv[1]);
+  if (first == Request::kUsageError) return {first, "unknown option", argv[1]};
+  if (argc > 2) return {Request::kUsageError, "one option at most, not also", argv[2]};
+  return {first};
 }
 
-int answerRequest(Request request) {
+int answerRequest(const CommandLine& line) {
   prepareConsoleStreams();
-  const bool to_error = request == Request::kUsageError;
+  const bool to_error = line.request == Request::kUsageError;
   ConsoleStream out(kStandardInput, to_error ? kStandardError : kStandardOutput);
-  switch (request) {
+  switch (line.request) {
     case Request::kVersion: writeText(out, "Halvane menu creator " HVN_VERSION "\n"); break;
     case Request::kHelp: printHelp(out); break;
-    default: writeText(out, kUsage); break;
+    default:
+      for (const std::string_view piece : {std::string_view("halvane-menu: "), std::string_view(line.complaint),
+                                           std::string_view(" '"), std::string_view(line.word),
+                                           std::string_view("'\n"), kUsage, kTryHelp})
+        writeText(out, piece);
+      break;
   }
   flushOutput(out);
   // Output that could not be written is no answer: say so, as console tools do.

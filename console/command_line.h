@@ -12,14 +12,23 @@ enum class Request {
   kUsageError,        // anything else; nothing may be touched
 };
 
+// A command line as read: the request, and for a usage error the word that
+// was not taken and why.
+struct CommandLine {
+  Request request = Request::kMenu;
+  const char* complaint = "";  // "unknown option", say
+  const char* word = "";
+};
+
 // Reads the arguments after the program's name. Exactly one known option, or
 // none, is a request; every other command line is a usage error, so that a
 // mistyped --keep never becomes a run that discards the menus.
-Request parseCommandLine(int argc, const char* const argv[]);
+CommandLine parseCommandLine(int argc, const char* const argv[]);
 
 // Answers a request that is not a menu: the version or the help on standard
-// output, the usage line on standard error. Returns the exit status: 1 when
-// the answer could not be written, which standard error then says.
-int answerRequest(Request request);
+// output; for a usage error, the word not taken, the usage line and where
+// help is, on standard error. Returns the exit status: 1 when the answer
+// could not be written, which standard error then says.
+int answerRequest(const CommandLine& line);
 
 #endif  // HALVANE_CONSOLE_COMMAND_LINE_H_

@@ -5,10 +5,10 @@
 #include "console/menu_loop.h"
 
 int main(int argc, char* argv[]) {
-  const Request request = parseCommandLine(argc, argv);
-  switch (request) {
+  const CommandLine line = parseCommandLine(argc, argv);
+  switch (line.request) {
     case Request::kMenu: return runMenuLoop();
     case Request::kMenuKeepingFiles: return runMenuLoop(true);
-    default: return answerRequest(request);
+    default: return answerRequest(line);
   }
 }

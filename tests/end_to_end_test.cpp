@@ -88,6 +88,11 @@ const std::string kOddLines = "My Game==e:\\my games\\default.xbe\r\n==e:\\no-na
                               "autoadd==e:\\games\r\nx==a==b\r\n \t==\r\n" +
                               std::string(254, 'n') + "==" + std::string(254, 'p') + "\r\n";
 const std::string kUsage = "Usage: halvane-menu [--keep | --help | --version]\n";
+// A command line refused: what was wrong, the usage line, and where help is.
+std::string usageError(const std::string& complaint) {
+  return "halvane-menu: " + complaint + "\n" + kUsage + "Try 'halvane-menu --help'" +
+         (targetIsWindows() ? " or 'halvane-menu /?'" : "") + ".\n";
+}
 
 // A menu file's location as the program spells it.
 std::string location(const char* file) {
@@ -739,13 +744,14 @@ std::vector<Case> cases() {
       // The command line.
       {.name = "Version", .args = {"--version"}, .no_hvn_folder = true,
        .output = "Halvane menu creator 1.0\n", .errors = ""},
-      {.name = "UnknownOption", .args = {"--kep"}, .input = "7\n", .errors = kUsage, .status = 2},
+      {.name = "UnknownOption", .args = {"--kep"}, .input = "7\n", .errors = usageError("unknown option '--kep'"),
+       .status = 2},
       {.name = "VersionLost", .not_on_windows = kLinuxDevice, .args = {"--version"}, .start = {.output_path = "full-device"},
        .errors = "halvane-menu: write error: No space left on device\n", .status = 1, .prepare = makeFullDevice},
       {.name = "HelpLost", .not_on_windows = kLinuxDevice, .args = {"--help"}, .start = {.output_path = "full-device"},
        .errors = "halvane-menu: write error: No space left on device\n", .status = 1, .prepare = makeFullDevice},
       {.name = "StrayWord", .args = {"--keep", "games"}, .no_hvn_folder = true, .input = "x",
-       .errors = kUsage, .status = 2},
+       .errors = usageError("one option at most, not also 'games'"), .status = 2},
 
       // Starting from the menus on disk.
       {.name = "KeepRoundTrip", .args = {"--keep"}, .games = file(kKeptGames), .apps = file(kKeptApps),
@@ -1114,7 +1120,7 @@ std::vector<ConsoleCase> consoleCases() {
       {.name = "VersionWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--version"},
        .keys = {{"", "Halvane menu creator 1.0\n", false, false, 300}, {"\r", ""}}, .status = 0},
       {.name = "UsageWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--kep"},
-       .keys = {{"", kUsage, false, true, 300}, {"\r", ""}}, .status = 2},
+       .keys = {{"", usageError("unknown option '--kep'"), false, true, 300}, {"\r", ""}}, .status = 2},
       {.name = "KeepRefusalWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--keep"},
        .games = file("A\r\n"),
        .keys = {{"", cannotKeep("games.ini", 1, "no \"==\" in the line"), false, true, 300},
@@ -1396,11 +1402,11 @@ TEST(Interaction, PromptsArriveBeforeTheProgramWaits) {
 }
 
 // The help is prose, so only what users look for in it is fixed: how to call
-// the program, and what --keep does. Windows users ask for it with /? too,
-// which elsewhere is a word like any other.
+// the program, and what --keep does. -h asks for it too, and Windows users
+// ask with /?, which elsewhere is a word like any other.
 TEST(CommandLine, HelpShowsUsageAndKeep) {
   std::string help;
-  for (const char* option : {"--help", "/?"}) {
+  for (const char* option : {"--help", "-h", "/?"}) {
     SCOPED_TRACE(option);
     const Scratch scratch;
     std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
@@ -1409,7 +1415,7 @@ TEST(CommandLine, HelpShowsUsageAndKeep) {
     const int status = finish(child, "", timeoutMs());
     if (option == std::string("/?") && !targetIsWindows()) {
       EXPECT_EQ(status, 2);
-      EXPECT_EQ(contentOf(scratch.errors), kUsage);
+      EXPECT_EQ(contentOf(scratch.errors), usageError("unknown option '/?'"));
       continue;
     }
     EXPECT_EQ(status, 0);
