@@ -3,13 +3,15 @@
 
 Usage: check_windows_release.py ZIP FOLDER
 
-The zip must hold exactly halvane-menu.exe and README.txt with CR LF line
-ends, and is unpacked into FOLDER. The .exe must be small (no C++ exception
+The zip must hold exactly halvane-menu.exe, README.txt and Edit menus.cmd,
+the two texts with CR LF line ends, README.txt plain text for Windows users,
+and is unpacked into FOLDER. The .exe must be small (no C++ exception
 machinery linked in), a 32-bit console program
 carrying the version resource and an asInvoker manifest, and import nothing
 Windows XP lacks. Prints what it found; exits 1 at the first thing wrong.
 """
 import pathlib
+import re
 import sys
 import zipfile
 
@@ -87,16 +89,41 @@ def check_exe(path):
     print(f"imports: {len(imported)} functions, all on the Windows XP list")
 
 
+# README.txt is for Windows users: plain text a console or Notepad shows as
+# it stands, and not a word about what only those who build the program need.
+MAX_COLUMNS = 79
+NOT_FOR_USERS = ["linux", "cmake", "apt-get", "debian", "wine", "mingw", "posix", "build", "fuzz", "test"]
+
+
+def check_text(name, text):
+    if text.count(b"\n") == 0 or text.count(b"\n") != text.count(b"\r\n"):
+        fail(f"{name} does not end its lines with CR LF")
+
+
+def check_readme(text):
+    lines = text.decode("ascii").split("\r\n")
+    wide = [n + 1 for n, line in enumerate(lines) if len(line) > MAX_COLUMNS]
+    if wide:
+        fail(f"README.txt lines {wide} are wider than {MAX_COLUMNS} columns")
+    if "`" in text.decode() or any(line.lstrip().startswith("|") for line in lines):
+        fail("README.txt holds Markdown")
+    words = [word for word in NOT_FOR_USERS if re.search(r"\b" + word + r"\b", text.decode().lower())]
+    if words:
+        fail(f"README.txt speaks of {words}")
+
+
 def unpack(zip_path, folder):
     with zipfile.ZipFile(zip_path) as archive:
         names = sorted(archive.namelist())
-        if names != ["README.txt", "halvane-menu.exe"]:
+        if names != ["Edit menus.cmd", "README.txt", "halvane-menu.exe"]:
             fail(f"the zip holds {names}")
-        readme = archive.read("README.txt")
-        if readme.count(b"\n") == 0 or readme.count(b"\n") != readme.count(b"\r\n"):
-            fail("README.txt does not end its lines with CR LF")
+        for name in ("README.txt", "Edit menus.cmd"):
+            check_text(name, archive.read(name))
+        check_readme(archive.read("README.txt"))
+        if b"halvane-menu.exe --keep" not in archive.read("Edit menus.cmd"):
+            fail("Edit menus.cmd does not start the program with --keep")
         archive.extractall(folder)
-    print("zip:", ", ".join(names))
+    print("zip:", ", ".join(names), f"(README.txt plain, CR LF, within {MAX_COLUMNS} columns)")
 
 
 if __name__ == "__main__":

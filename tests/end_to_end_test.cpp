@@ -922,7 +922,7 @@ std::vector<std::string> strayFiles(const fs::path& folder) {
   static const std::set<std::string> kExpected = {
       "hvn", "hvn/ini", "hvn/ini/games.ini", "hvn/ini/apps.ini", "elsewhere", "elsewhere/games.ini",
       "elsewhere/apps.ini", "hvn/ini/other-name-games.ini", "hvn/ini/other-name-apps.ini", "program",
-      "bound-apps.ini", "full-device"};
+      "bound-apps.ini", "full-device", "halvane-menu.exe", "Edit menus.cmd"};
   std::vector<std::string> stray;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
     const std::string name = entry.path().lexically_relative(folder).string();
@@ -1078,6 +1078,8 @@ struct ConsoleCase {
   const char* only_on_windows = nullptr;  // why the row needs a Windows console
   std::vector<std::string> args;
   bool shared_console = false;  // started by cmd /c, which shares the console
+  bool edit_menus = false;      // Edit menus.cmd and the program copied into the folder, and
+                                // the command file started by cmd /c, as a double-click does
   FileState games = file(kOldGames);
   FileState apps = file(kOldApps);
   std::vector<Keys> keys;
@@ -1089,6 +1091,7 @@ struct ConsoleCase {
 void PrintTo(const ConsoleCase& c, std::ostream* out) { *out << c.name; }
 
 const char* const kOwnWindowOnly = "only a Windows console window closes with its program";
+const char* const kCmdFile = "a .cmd file is run by Windows' cmd";
 
 std::vector<ConsoleCase> consoleCases() {
   // Linux's terminal keeps at most 4095 bytes of a line being typed; a
@@ -1128,6 +1131,11 @@ std::vector<ConsoleCase> consoleCases() {
        .status = 1},
       {.name = "SharedConsoleDoesNotWait", .only_on_windows = "cmd shares a console only under Windows",
        .args = {"--kep"}, .shared_console = true, .status = 2},
+      {.name = "EditMenusKeeps", .only_on_windows = kCmdFile, .edit_menus = true, .games = file(kKeptGames),
+       .keys = {{"", kKeepMenu}, {"5\r", kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kKeepMenu},
+                {"8\r", ""}}},
+      {.name = "EditMenusWaitsAfterARefusal", .only_on_windows = kCmdFile, .edit_menus = true, .games = file("A\r\n"),
+       .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // cmd's pause, in Wine's words
   };
 }
 
@@ -1171,16 +1179,22 @@ TEST_P(Console, Session) {
   if (!targetIsWindows() && c.only_on_windows != nullptr) GTEST_SKIP() << c.only_on_windows;
   std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
   ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
-  if (c.shared_console) {
-    std::string exe = "Z:" + command.back();
-    std::replace(exe.begin(), exe.end(), '/', '\\');
+  Scratch scratch;
+  if (c.shared_console || c.edit_menus) {
+    fs::path started = command.back();
+    if (c.edit_menus) {
+      for (const char* file : {"halvane-menu.exe", "Edit menus.cmd"})
+        fs::copy_file(fs::path(command.back()).parent_path() / file, scratch.folder / file);
+      started = scratch.folder / "Edit menus.cmd";
+    }
+    std::string windows_path = "Z:" + started.string();
+    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
     // The cmd of the program's own bitness: a 64-bit build runs under wine64.
     const bool wine64 = endsWith(command.front(), "wine64");
     command.back() = wine64 ? "C:\\windows\\system32\\cmd.exe" : "C:\\windows\\syswow64\\cmd.exe";
-    command.insert(command.end(), {"/c", exe});
+    command.insert(command.end(), {"/c", windows_path});
   }
   command.insert(command.end(), c.args.begin(), c.args.end());
-  Scratch scratch;
   fs::create_directories(scratch.folder / "hvn" / "ini");
   create(scratch.folder, "games.ini", c.games);
   create(scratch.folder, "apps.ini", c.apps);
