@@ -1,6 +1,6 @@
 // The game list and the app list: what the user has entered, in order, with
-// the rules for adding to them. They start empty and grow at the end; only a
-// removal the user asks for takes an entry out.
+// the rules for adding to them. They start empty and grow at the end; only the
+// user's own edits (remove, move, change) touch an entry already there.
 #ifndef HALVANE_CATALOGUE_ENTRY_LIST_H_
 #define HALVANE_CATALOGUE_ENTRY_LIST_H_
 
@@ -42,6 +42,8 @@ enum class AddResult {
   kTooLong,   // not stored: the name or path exceeds kMaxTextLength
   kBadName,   // not stored: the name holds "==" or ends in '=', so its line
               // would be split elsewhere when the file is read back
+  kMarkedName,  // not stored: the name starts with a byte-order mark, which a
+                // reader takes for the file's encoding, not for the name
 };
 
 // Adds the folder `path` under the name "autoadd", first appending a backslash
@@ -62,6 +64,19 @@ AddResult keepEntry(EntryList& list, std::string_view name, std::string_view pat
 // Takes entry `i` out of `list`; the entries after it move up, in order.
 // Returns false, changing nothing, unless 0 <= i < count(list).
 bool removeEntry(EntryList& list, int i);
+
+// Puts entry `from` at position `to`; the others keep their order. Returns
+// false, changing nothing, unless both are from 0 to count(list) - 1.
+bool moveEntry(EntryList& list, int from, int to);
+
+// True when entry `i` is a directory entry: its name is "autoadd".
+bool isDirectoryEntry(const EntryList& list, int i);
+
+// Gives entry `i` (0 <= i < count(list)) a new name and path by the rules of
+// adding: a directory entry keeps its name (`name` is not used) and gets the
+// backslash rule, a single program the name rule; both the limits and the
+// path rule. Anything but kAccepted leaves the entry exactly as it was.
+AddResult changeEntry(EntryList& list, int i, std::string_view name, std::string_view path);
 
 // True when the path's third character (position 2) is a colon; such paths are
 // refused for every kind of entry.

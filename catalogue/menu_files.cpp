@@ -36,6 +36,10 @@ constexpr std::string_view kNameTooLong = "name longer than 254 bytes";
 constexpr std::string_view kPathTooLong = "path longer than 254 bytes";
 constexpr std::string_view kTooManyEntries = "more than 255 entries";
 constexpr std::string_view kUnreadable = "could not be read";
+constexpr std::string_view kUtf16 = "UTF-16 text (saved as Unicode), not ANSI or UTF-8";
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16Marks[] = {"\xFF\xFE", "\xFE\xFF"};
 
 // The line being read, so far.
 struct Line {
@@ -103,6 +107,31 @@ void takeBytes(Reader& reader, const char* bytes, std::size_t size, EntryList& l
   }
 }
 
+// Adds `bytes` to a stamp: its size, and a 64-bit FNV-1a digest.
+void addToStamp(MenuFileStamp& stamp, const char* bytes, std::size_t size) {
+  if (stamp.size == 0) stamp.digest = 14695981039346656037ULL;
+  for (std::size_t i = 0; i < size; ++i)
+    stamp.digest = (stamp.digest ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ULL;
+  stamp.size += size;
+}
+
+// Reads the file open as `fd` block by block into `stamp`, handing each
+// block to `take` until it returns false. Returns false on a read error.
+template <typename Take>
+bool readBlocks(int fd, MenuFileStamp& stamp, Take take) {
+  std::vector<char> block(kReadBlockSize);
+  stamp.read = fileIdentity(fd, stamp.identity);
+  for (long n; (n = readFileBytes(fd, block.data(), block.size())) != 0;) {
+    if (n < 0) {
+      stamp.read = false;
+      return false;
+    }
+    addToStamp(stamp, block.data(), static_cast<std::size_t>(n));
+    if (!take(std::string_view(block.data(), static_cast<std::size_t>(n)))) return true;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool checkMenuFile(const char* path) {
@@ -124,17 +153,37 @@ MenuWriteFailure writeMenuFiles(const EntryList& apps, const EntryList& games) {
   return {};
 }
 
-MenuFileRead readMenuFile(const char* path, EntryList& list) {
+MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp) {
   // Opened without waiting, and only as a file or a device: a FIFO put in the
   // file's place since the start-up check would stall the start.
   const int fd = openReadableFile(path);
   if (fd < 0) return {1, kUnreadable};
-  std::vector<char> block(kReadBlockSize);
   Reader reader;
-  long n = 0;
-  while (reader.read.reason.empty() && (n = readFileBytes(fd, block.data(), block.size())) > 0)
-    takeBytes(reader, block.data(), static_cast<std::size_t>(n), list);
-  if (reader.read.reason.empty()) reader.read.reason = n < 0 ? kUnreadable : endLine(reader.line, list);
+  MenuFileStamp read_as;
+  bool first = true;
+  const bool read = readBlocks(fd, read_as, [&](std::string_view bytes) {
+    // Notepad and others mark the encoding they saved in at the start.
+    if (first) {
+      first = false;
+      for (const std::string_view mark : kUtf16Marks)
+        if (bytes.substr(0, mark.size()) == mark) reader.read.reason = kUtf16;
+      if (bytes.substr(0, kUtf8Mark.size()) == kUtf8Mark) bytes.remove_prefix(kUtf8Mark.size());
+    }
+    if (reader.read.reason.empty()) takeBytes(reader, bytes.data(), bytes.size(), list);
+    return reader.read.reason.empty();
+  });
+  if (reader.read.reason.empty()) reader.read.reason = read ? endLine(reader.line, list) : kUnreadable;
   closeFile(fd);
+  if (stamp != nullptr) *stamp = read_as;
   return reader.read;
+}
+
+bool unchangedSince(const char* path, const MenuFileStamp& stamp) {
+  const int fd = openReadableFile(path);
+  if (fd < 0) return false;
+  MenuFileStamp now;
+  const bool read = readBlocks(fd, now, [&](std::string_view) { return now.size <= stamp.size; });
+  closeFile(fd);
+  return read && stamp.read && now.identity.device == stamp.identity.device &&
+         now.identity.file == stamp.identity.file && now.size == stamp.size && now.digest == stamp.digest;
 }

@@ -44,12 +44,28 @@ struct MenuFileRead {
   std::string_view reason;
 };
 
+// What a menu file was when it was read: which file, how long, and a digest
+// of its bytes, so that a change made elsewhere since can be told.
+struct MenuFileStamp {
+  bool read = false;
+  FileIdentity identity;
+  std::uint64_t size = 0;
+  std::uint64_t digest = 0;
+};
+
 // Appends the entries of the menu file at `path` to `list`, name and path byte
 // for byte as they stand, with no rule but the list's limits. LF, CR LF and a
-// CR on its own each end a line, and a blank line is skipped. Reading stops at
-// the first byte that makes a line impossible to hold whole, so an endless
-// device cannot stall it; the entries taken before stay in `list`. Memory
-// used does not grow with the length of a line.
-MenuFileRead readMenuFile(const char* path, EntryList& list);
+// CR on its own each end a line, and a blank line is skipped. A UTF-8
+// byte-order mark at the start belongs to no name and is dropped; a file that
+// starts as UTF-16 is refused. Reading stops at the first byte that makes a
+// line impossible to hold whole, so an endless device cannot stall it; the
+// entries taken before stay in `list`. Memory used does not grow with the
+// length of a line. `stamp`, if given, is what the file was.
+MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp = nullptr);
+
+// True when the menu file at `path` is still the file `stamp` was taken of,
+// holding the same bytes. Reads no further than it must to tell, so a file
+// grown without end cannot stall it.
+bool unchangedSince(const char* path, const MenuFileStamp& stamp);
 
 #endif  // HALVANE_CATALOGUE_MENU_FILES_H_

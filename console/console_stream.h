@@ -21,6 +21,7 @@ struct ConsoleStream {
   std::size_t input_begin = 0;
   std::size_t input_end = 0;
   bool input_ended = false;      // once set, no further read is attempted
+  bool after_cr = false;         // the last line read ended at a CR, whose LF may follow
   std::vector<char> output;      // the first output_size bytes are still to be written
   std::size_t output_size = 0;
   int output_error = 0;          // why the first write that failed did, or 0

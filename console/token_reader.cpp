@@ -5,6 +5,8 @@
 namespace {
 
 bool isWhitespace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The unread part of the input buffer.
 const char* unreadBegin(const ConsoleStream& console) {
@@ -42,6 +44,43 @@ bool readToken(ConsoleStream& console, Token& token) {
     if (stop != unreadEnd(console)) break;
   } while (fillInput(console));
   return true;
+}
+
+bool readLine(ConsoleStream& console, Token& line) {
+  line.size = 0;
+  std::size_t content_end = 0;  // just past the last byte that is not blank
+  bool too_long = false;
+  bool started = false;
+  while (fillInput(console)) {
+    const char* next = unreadBegin(console);
+    // The LF of a CR LF whose CR ended the last line.
+    if (console.after_cr) {
+      console.after_cr = false;
+      if (*next == '\n') {
+        consumeUpTo(console, next + 1);
+        continue;
+      }
+    }
+    started = true;
+    const char* const end = std::find_if(next, unreadEnd(console), isLineEnd);
+    for (; next != end; ++next) {
+      if (line.size == 0 && isBlank(*next)) continue;
+      if (line.size < sizeof line.bytes) {
+        line.bytes[line.size++] = *next;
+        if (!isBlank(*next)) content_end = line.size;
+      } else if (!isBlank(*next)) {
+        too_long = true;
+      }
+    }
+    if (end != unreadEnd(console)) {
+      console.after_cr = *end == '\r';
+      consumeUpTo(console, end + 1);
+      break;
+    }
+    consumeUpTo(console, end);
+  }
+  line.size = too_long ? sizeof line.bytes : content_end;
+  return started;
 }
 
 void skipOneByte(ConsoleStream& console) {

@@ -1,5 +1,5 @@
 // Console input as whitespace-delimited tokens, which is how every answer of
-// the dialogue is given.
+// the dialogue is given, or with --keep as whole lines.
 #ifndef HALVANE_CONSOLE_TOKEN_READER_H_
 #define HALVANE_CONSOLE_TOKEN_READER_H_
 
@@ -25,6 +25,14 @@ std::string_view tokenText(const Token& token);
 // is part of the token. Returns false, with an empty token, when input ends
 // before a token starts.
 bool readToken(ConsoleStream& console, Token& token);
+
+// Reads the next line: the bytes up to LF, CR or CR LF (or the end of
+// input), less spaces and tabs at either end, so that an answer may hold
+// spaces. Kept as a token is: a line longer than kFieldSize bytes once trimmed
+// is kept as kFieldSize bytes, so that it is seen to be too long, in bounded
+// memory. Returns false, with an empty line, when input ends before a line
+// starts.
+bool readLine(ConsoleStream& console, Token& line);
 
 // Consumes one byte of input, whatever it is, waiting for it if need be.
 void skipOneByte(ConsoleStream& console);

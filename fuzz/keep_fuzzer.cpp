@@ -14,9 +14,11 @@
 namespace {
 
 // What reading `file` must give, worked out line by line instead of byte by
-// byte: lines end at LF, CR LF or CR; a line is refused at the first byte
-// after which it can no longer be kept (a zero byte, the 255th name byte with
-// no "==" begun, the 255th path byte), or at its end (no "==", a 256th entry).
+// byte: a file starting as UTF-16 is refused, and a UTF-8 byte-order mark is
+// no part of it; lines end at LF, CR LF or CR; a line is refused at the first
+// byte after which it can no longer be kept (a zero byte, the 255th name byte
+// with no "==" begun, the 255th path byte), or at its end (no "==", a 256th
+// entry).
 struct Expected {
   MenuFileRead read{1, {}};
   std::string rewrite;  // the file as written back, when taken
@@ -25,6 +27,11 @@ struct Expected {
 Expected expectedRead(std::string_view file) {
   constexpr std::size_t npos = std::string_view::npos;
   Expected expected;
+  if (file.substr(0, 2) == "\xFF\xFE" || file.substr(0, 2) == "\xFE\xFF") {
+    expected.read.reason = "UTF-16 text (saved as Unicode), not ANSI or UTF-8";
+    return expected;
+  }
+  if (file.substr(0, 3) == "\xEF\xBB\xBF") file.remove_prefix(3);
   int entries = 0;
   for (std::size_t begin = 0;; ++expected.read.line) {
     const std::size_t end = file.find_first_of("\r\n", begin);

@@ -1,6 +1,7 @@
 // libFuzzer target: arbitrary bytes as a whole console session, run in a
 // scratch folder with both menu files present, once from empty lists and once
-// with --keep (and its removals). Every token goes through the reader, every
+// with --keep (its answers lines, and its removals, moves and changes). Every
+// token or line goes through a reader, every
 // addition through the list rules, and "7" through the writer. After each
 // session the stored entries must still obey the list invariants, and a file
 // written must read back as exactly the list it was written from.
@@ -30,12 +31,20 @@ bool hasWhitespace(std::string_view text) {
   return false;
 }
 
-void checkList(const EntryList& list) {
+// A line answer holds no line end. (It may end in a space where a zero byte
+// typed after one ended the stored text.)
+bool hasLineEnd(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+void checkList(const EntryList& list, bool lines) {
   check(count(list) >= 0 && count(list) <= kMaxEntries, "count within capacity");
   for (int i = 0; i < count(list); ++i) {
     const MenuEntry e = entry(list, i);
     check(e.name.size() <= kMaxTextLength && e.path.size() <= kMaxTextLength, "text fits its slot");
-    check(!hasWhitespace(e.name) && !hasWhitespace(e.path), "no whitespace stored");
+    if (lines) {
+      check(!hasLineEnd(e.name) && !hasLineEnd(e.path), "a line stored without its end");
+    } else {
+      check(!hasWhitespace(e.name) && !hasWhitespace(e.path), "no whitespace stored");
+    }
     check(!isRejectedPath(e.path), "no rejected path stored");
   }
 }
@@ -78,12 +87,13 @@ void runSession(const std::uint8_t* data, std::size_t size, bool keep_menus) {
   console.input_fd = input;
   console.input_begin = console.input_end = console.output_size = 0;
   console.input_ended = false;
+  console.after_cr = false;
   const int status = runMenuSession(console, keep_menus);
   flushOutput(console);
   check(status == 0, "writing to a healthy folder succeeds");
   close(input);
-  checkList(gameList);
-  checkList(appList);
+  checkList(gameList, keep_menus);
+  checkList(appList, keep_menus);
   // Either "7" wrote both files from the lists, or neither was touched.
   const std::string games = contentOf("hvn/ini/games.ini");
   const std::string apps = contentOf("hvn/ini/apps.ini");

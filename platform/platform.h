@@ -69,4 +69,13 @@ long readFileBytes(int fd, char* buffer, std::size_t size);
 
 void closeFile(int fd);
 
+// Which file a descriptor is open on: its device (volume) and its number
+// there. Two names of one file give the same; a file renamed over another
+// gives a new one.
+struct FileIdentity {
+  unsigned long long device = 0;
+  unsigned long long file = 0;
+};
+bool fileIdentity(int fd, FileIdentity& identity);
+
 #endif  // HALVANE_PLATFORM_PLATFORM_H_

@@ -72,3 +72,10 @@ long readFileBytes(int fd, char* buffer, std::size_t size) {
 }
 
 void closeFile(int fd) { close(fd); }
+
+bool fileIdentity(int fd, FileIdentity& identity) {
+  struct stat file;
+  if (fstat(fd, &file) != 0) return false;
+  identity = {static_cast<unsigned long long>(file.st_dev), static_cast<unsigned long long>(file.st_ino)};
+  return true;
+}

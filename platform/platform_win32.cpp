@@ -69,3 +69,11 @@ long readFileBytes(int fd, char* buffer, std::size_t size) {
 }
 
 void closeFile(int fd) { _close(fd); }
+
+bool fileIdentity(int fd, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &info)) return false;
+  identity = {info.dwVolumeSerialNumber,
+              (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return true;
+}

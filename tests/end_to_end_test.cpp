@@ -65,11 +65,16 @@ const std::string kGameName = "Enter Name of game\n";
 const std::string kGamePath = "Enter pull path to games, example  e:\\testdrive\\default.xbe \n";
 const std::string kAppName = "Enter Name of App\n";
 const std::string kAppPath = "Enter pull path to app, example  e:\\dirwalker\\default.xbe \n";
-// With --keep the menu offers removals too.
-const std::string kKeepMenu = kMenu + " 9. Remove Game\n 0. Remove App\n";
+// With --keep the menu offers editing too.
+const std::string kKeepMenu =
+    kMenu + " 9. Remove Game\n 0. Remove App\n m. Move Game\n n. Move App\n e. Change Game\n f. Change App\n";
 const std::string kRemoveGame = "Enter number of game to remove\n";
 const std::string kRemoveApp = "Enter number of App to remove\n";
 const std::string kNothingRemoved = "No such entry, nothing removed\n";
+const std::string kMoveGame = "Enter number of game to move\nEnter new number of game\n";
+const std::string kMoveApp = "Enter number of App to move\nEnter new number of App\n";
+const std::string kChangeGame = "Enter number of game to change\n";
+const std::string kChangeApp = "Enter number of App to change\n";
 const std::string kBadName = "Name may not hold == or end in =\n";
 const std::string kAddGame = kGameName + kGamePath;
 const std::string kAddApp = kAppName + kAppPath;
@@ -224,6 +229,8 @@ enum class Fault {
   kAppsMappedLong,   // another Windows program maps apps.ini for four seconds
   kAppsBecomesLinkToRootOnly,  // nobody's link to elsewhere/apps.ini, root's alone
   kGamesBecomesDanglingLink,   // nobody's link to elsewhere/games.ini, which is not there
+  kAppsAppendedTo,             // another program adds a line to apps.ini
+  kGamesRenamedOver,           // an editor saves games.ini, unchanged, by renaming a new file over it
 };
 
 // Faults that a Windows helper makes by holding apps.ini.
@@ -759,7 +766,7 @@ std::vector<Case> cases() {
        .output = kKeepMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kKeepMenu +
                  kApps + "Walker==e:\\dirwalker\\default.xbe\n" + kKeepMenu,
        .errors = "", .games_after = file(kKeptGames), .apps_after = file(kKeptApps)},
-      {.name = "KeepThenAdd", .args = {"--keep"}, .games = file(kKeptGames), .input = "3 New e:\\n\n7\n",
+      {.name = "KeepThenAdd", .args = {"--keep"}, .games = file(kKeptGames), .input = "3\nNew\ne:\\n\n7\n",
        .output = kKeepMenu + kAddGame + kKeepMenu, .games_after = file(kKeptGames + "New==e:\\n\r\n"),
        .apps_after = file(kOldApps)},
       {.name = "KeepLineEnds", .args = {"--keep"}, .games = file("\nA==e:\\a\n\r\n\nB==e:\\b\r\nC==c"),
@@ -768,7 +775,7 @@ std::vector<Case> cases() {
       {.name = "KeepOddLinesAsTheyAre", .args = {"--keep"}, .games = file(kOddLines), .input = "7\n",
        .output = kKeepMenu, .games_after = file(kOddLines)},
       {.name = "KeepFullList", .args = {"--keep"}, .games = file(repeat("G==e:\\g\r\n", 255)),
-       .input = "3 X e:\\x\n8\n", .output = kKeepMenu + kAddGame + "List is full\n" + kKeepMenu},
+       .input = "3\nX\ne:\\x\n8\n", .output = kKeepMenu + kAddGame + "List is full\n" + kKeepMenu},
       {.name = "KeepNoSeparator", .args = {"--keep"}, .games = file("A==a\r\n\r\nB=b\r\n"), .input = "8\n",
        .errors = cannotKeep("games.ini", 3, "no \"==\" in the line"), .status = 1},
       {.name = "KeepNameTooLong", .args = {"--keep"}, .apps = file(std::string(255, 'n') + "==a"),
@@ -800,16 +807,70 @@ std::vector<Case> cases() {
       {.name = "KeepReadFails", .not_on_windows = kPreloaded, .args = {"--keep"}, .input = "8\n",
        .start = {.fault = "read 1 EIO"}, .errors = cannotKeep("games.ini", 1, "could not be read"), .status = 1},
 
+      // Editing with --keep: moves, changes, answers as whole lines.
+      {.name = "MoveEntries", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\nC==c\r\n"),
+       .apps = file("P==p\r\nQ==q\r\n"), .input = "m\n1\n3\nM\n2\n2\nn\n2\n1\n3\nD\nd\nm\n4\n1\n7\n",
+       .output = kKeepMenu + numbered({"A==a", "B==b", "C==c"}) + kMoveGame + kKeepMenu + numbered({"B==b", "C==c", "A==a"}) +
+                 kMoveGame + kKeepMenu + numbered({"P==p", "Q==q"}) + kMoveApp + kKeepMenu + kAddGame + kKeepMenu +
+                 numbered({"B==b", "C==c", "A==a", "D==d"}) + kMoveGame + kKeepMenu,
+       .games_after = file("D==d\r\nB==b\r\nC==c\r\nA==a\r\n"), .apps_after = file("Q==q\r\nP==p\r\n")},
+      {.name = "MoveNothingForABadNumber", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\n"),
+       .input = "m\n3\nm\n1\n0\nm\nx\n8\n",
+       .output = kKeepMenu + numbered({"A==a", "B==b"}) + "Enter number of game to move\nNo such entry, nothing moved\n" +
+                 kKeepMenu + numbered({"A==a", "B==b"}) + kMoveGame + "No such entry, nothing moved\n" + kKeepMenu +
+                 numbered({"A==a", "B==b"}) + "Enter number of game to move\nNo such entry, nothing moved\n" + kKeepMenu},
+      {.name = "MoveEndOfInputAtNumber", .args = {"--keep"}, .input = "m\n",
+       .output = kKeepMenu + numbered({"Old==e:\\old\\default.xbe"}) + "Enter number of game to move\n"},
+      {.name = "MoveEndOfInputAtNewNumber", .args = {"--keep"}, .input = "n\n1\n",
+       .output = kKeepMenu + numbered({"OldApp==e:\\oldapp\\default.xbe"}) + kMoveApp},
+      {.name = "ChangeEntries", .args = {"--keep"}, .games = file(kKeptGames), .apps = file(kKeptApps),
+       .input = "e\n1\nRacer 2\ne:\\games\\racer 2\\default.xbe\nE\n2\nf:\\new games\nf\n1\nWalker Two\ne:\\w2.xbe\n7\n",
+       .output = kKeepMenu + numbered({"Racer==e:\\games\\racer\\default.xbe", "autoadd==f:\\games\\"}) + kChangeGame +
+                 kAddGame + kKeepMenu +
+                 numbered({"Racer 2==e:\\games\\racer 2\\default.xbe", "autoadd==f:\\games\\"}) + kChangeGame +
+                 kAddGameDir + kKeepMenu + numbered({"Walker==e:\\dirwalker\\default.xbe"}) + kChangeApp + kAddApp +
+                 kKeepMenu,
+       .games_after = file("Racer 2==e:\\games\\racer 2\\default.xbe\r\nautoadd==f:\\new games\\\r\n"),
+       .apps_after = file("Walker Two==e:\\w2.xbe\r\n")},
+      {.name = "ChangeRefusedLeavesTheEntry", .args = {"--keep"}, .games = file("R==e:\\r\r\n"),
+       .input = "e\n1\nR\nhd:\\x\ne\n1\na==b\ne:\\x\ne\n1\n\n5\n8\n",
+       .output = kKeepMenu + numbered({"R==e:\\r"}) + kChangeGame + kAddGame + kBadPath + kKeepMenu +
+                 numbered({"R==e:\\r"}) + kChangeGame + kAddGame + kBadName + kKeepMenu + numbered({"R==e:\\r"}) +
+                 kChangeGame + kGameName + kKeepMenu + kGames + "R==e:\\r\n" + kKeepMenu},
+      {.name = "AnswersAreLines", .args = {"--keep"}, .games = file(""),
+       .input = " \t 3 \t\n\tHalo 2  \n  e:\\games\\halo 2\\default.xbe\t\n3\nHalo e:\\h\ne:\\h2\n\n   \n3\n\n1\n \t\n5\n8\n",
+       .output = kKeepMenu + kAddGame + kKeepMenu + kAddGame + kKeepMenu + kGameName + kKeepMenu + kAddGameDir + kKeepMenu +
+                 kGames + "Halo 2==e:\\games\\halo 2\\default.xbe\nHalo e:\\h==e:\\h2\n" + kKeepMenu},
+      {.name = "LongLineRefused", .args = {"--keep"}, .input = "3\n" + std::string(8000, 'n') + "\ne:\\a\n5\n8\n",
+       .output = kKeepMenu + kAddGame + "Name or path too long\n" + kKeepMenu + kGames + "Old==e:\\old\\default.xbe\n" +
+                 kKeepMenu},
+      {.name = "SameKeysWithoutKeep", .input = "m\nE\n3\nHalo 2\n5\n8\n",
+       .output = kMenu + kNext + kMenu + kNext + kMenu + kAddGame + kMenu + kGames + "Halo==2\n" + kMenu},
+      {.name = "AppendedElsewhereNotOverwrittenUnasked", .args = {"--keep"}, .fault = Fault::kAppsAppendedTo,
+       .input = "3\nNew\ne:\\n\n7\n7\n",
+       .output = kKeepMenu + kAddGame + kKeepMenu + location("apps.ini") + " changed since it was read; 7 again replaces it\n" +
+                 kKeepMenu,
+       .games_after = file(kOldGames + "New==e:\\n\r\n")},
+      {.name = "RenamedOverElsewhereNotOverwrittenUnasked", .args = {"--keep"}, .fault = Fault::kGamesRenamedOver,
+       .input = "7\n8\n",
+       .output = kKeepMenu + location("games.ini") + " changed since it was read; 7 again replaces it\n" + kKeepMenu},
+      {.name = "KeepByteOrderMarkDropped", .args = {"--keep"}, .games = file("\xEF\xBB\xBFRacer==e:\\r\r\n"),
+       .input = "7\n", .output = kKeepMenu, .games_after = file("Racer==e:\\r\r\n")},
+      {.name = "KeepUtf16Refused", .args = {"--keep"}, .apps = file(std::string("\xFF\xFE" "A\0=\0=\0a\0", 10)),
+       .input = "8\n", .errors = cannotKeep("apps.ini", 1, "UTF-16 text (saved as Unicode), not ANSI or UTF-8"),
+       .status = 1},
+      {.name = "NameWithByteOrderMarkRefused", .input = "3 \xEF\xBB\xBFx e:\\x\n8\n",
+       .output = kMenu + kAddGame + "Name may not start with a byte-order mark\n" + kMenu},
       // Removing, with --keep: kept and typed entries alike, then listing and writing.
       {.name = "RemoveFirstMiddleLast", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\nC==c\r\n"),
-       .apps = file("P==p\r\nQ==q\r\n"), .input = "3 D d\n9 1\n9 2\n9 2\n0 2\n5\n6\n7\n",
+       .apps = file("P==p\r\nQ==q\r\n"), .input = "3\nD\nd\n9\n1\n9\n2\n9\n2\n0\n2\n5\n6\n7\n",
        .output = kKeepMenu + kAddGame + kKeepMenu + numbered({"A==a", "B==b", "C==c", "D==d"}) + kRemoveGame +
                  kKeepMenu + numbered({"B==b", "C==c", "D==d"}) + kRemoveGame + kKeepMenu +
                  numbered({"B==b", "D==d"}) + kRemoveGame + kKeepMenu + numbered({"P==p", "Q==q"}) + kRemoveApp +
                  kKeepMenu + kGames + "B==b\n" + kKeepMenu + kApps + "P==p\n" + kKeepMenu,
        .games_after = file("B==b\r\n"), .apps_after = file("P==p\r\n")},
       {.name = "RemoveNothingForABadNumber", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\n"),
-       .input = "9 0\n9 3\n9 x\n9 1a\n9 -1\n9 +1\n9 4294967297\n9 " + std::string(300, '0') + "1\n9 02\n5\n8\n",
+       .input = "9\n0\n9\n3\n9\nx\n9\n1a\n9\n-1\n9\n+1\n9\n4294967297\n9\n" + std::string(300, '0') + "1\n9\n02\n5\n8\n",
        .output = kKeepMenu + repeat(numbered({"A==a", "B==b"}) + kRemoveGame + kNothingRemoved + kKeepMenu, 8) +
                  numbered({"A==a", "B==b"}) + kRemoveGame + kKeepMenu + kGames + "A==a\n" + kKeepMenu},
       {.name = "RemoveFromEmptyList", .args = {"--keep"}, .games = file(""), .apps = file(""), .input = "9\n0\n8\n",
@@ -817,7 +878,7 @@ std::vector<Case> cases() {
       {.name = "RemoveEndOfInput", .args = {"--keep"}, .apps = file("P==p\r\n"), .input = "0\n",
        .output = kKeepMenu + numbered({"P==p"}) + kRemoveApp},
       {.name = "RemoveFromALongList", .args = {"--keep"}, .games = file(repeat("G==g\r\n", 11) + "L==l\r\n"),
-       .input = "9 12\n5\n8\n",
+       .input = "9\n12\n5\n8\n",
        .output = kKeepMenu + numbered(std::vector<std::string>(11, "G==g")) + " 12. L==l\n" + kRemoveGame +
                  kKeepMenu + kGames + repeat("G==g\n", 11) + kKeepMenu},
   };
@@ -895,7 +956,8 @@ fs::path faultedFile(Fault fault, const fs::path& ini) {
     case Fault::kAppsHeldBriefly:
     case Fault::kAppsHeldLong:
     case Fault::kAppsMappedLong:
-    case Fault::kAppsBecomesLinkToRootOnly: return ini / "apps.ini";
+    case Fault::kAppsBecomesLinkToRootOnly:
+    case Fault::kAppsAppendedTo: return ini / "apps.ini";
     default: return ini / "games.ini";
   }
 }
@@ -903,6 +965,14 @@ fs::path faultedFile(Fault fault, const fs::path& ini) {
 void applyFault(Fault fault, const fs::path& ini) {
   if (fault == Fault::kNone || heldByHelper(fault)) return;
   const fs::path path = faultedFile(fault, ini);
+  if (fault == Fault::kAppsAppendedTo || fault == Fault::kGamesRenamedOver) {
+    const std::string old = contentOf(path);
+    std::ofstream(path.string() + ".new", std::ios::binary) << (fault == Fault::kAppsAppendedTo ? "X==x\r\n" : old);
+    if (fault == Fault::kAppsAppendedTo) std::ofstream(path, std::ios::binary | std::ios::app) << "X==x\r\n";
+    if (fault == Fault::kGamesRenamedOver) fs::rename(path.string() + ".new", path);
+    fs::remove(path.string() + ".new");
+    return;
+  }
   fs::remove(path);
   if (fault == Fault::kAppsBecomesFolder || fault == Fault::kGamesBecomesFolder) fs::create_directory(path);
   if (fault == Fault::kAppsBecomesFifo) mkfifo(path.c_str(), 0644);
@@ -1435,7 +1505,8 @@ TEST(CommandLine, HelpShowsUsageAndKeep) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(child.output.rfind(onConsole(kUsage), 0), 0u) << child.output;
     EXPECT_NE(child.output.find("--keep     start from the entries the two files hold"), std::string::npos);
-    EXPECT_NE(child.output.find("9. Remove Game and 0. Remove App"), std::string::npos);
+    EXPECT_NE(child.output.find(onConsole("  9. Remove Game    0. Remove App\n               m. Move Game")),
+              std::string::npos);
     EXPECT_EQ(contentOf(scratch.errors), "");
     if (help.empty()) help = child.output;
     EXPECT_EQ(child.output, help);
