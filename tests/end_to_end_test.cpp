@@ -456,6 +456,13 @@ std::string nobodysFolder(const fs::path& folder, Scratch&) {
   return {};
 }
 
+// The same, but the link at apps.ini is root's: another user's folder may
+// hold it, and so could have put it there from elsewhere.
+std::string rootsLinkInNobodysFolder(const fs::path& folder, Scratch& scratch) {
+  if (const std::string why = nobodysFolder(folder, scratch); !why.empty()) return why;
+  return lchown(menuPath(folder, "apps.ini").c_str(), 0, 0) == 0 ? "" : std::strerror(errno);
+}
+
 // hvn/ini is nobody's drop box (mode 0300: written, never listed), and the
 // program runs as nobody.
 std::string dropBoxFolder(const fs::path& folder, Scratch& scratch) {
@@ -699,6 +706,9 @@ std::vector<Case> cases() {
       {.name = "LinkToRootOnlyPlantedBeforeStart", .not_on_windows = kRunsAsNobody, .apps = linkTo(kOldApps),
        .input = "4 B e:\\b\n7\n8\n", .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNotPermitted) + kMenu,
        .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = nobodysFolder},
+      {.name = "RootsLinkInNobodysFolder", .not_on_windows = kRunsAsNobody, .apps = linkTo(kOldApps),
+       .input = "4 B e:\\b\n7\n8\n", .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNotPermitted) + kMenu,
+       .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = rootsLinkInNobodysFolder},
       {.name = "LinkToRootOnlyPlantedDuringSession", .not_on_windows = kRunsAsNobody,
        .fault = Fault::kAppsBecomesLinkToRootOnly, .input = "4 B e:\\b\n7\n8\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNotPermitted) + kMenu,
