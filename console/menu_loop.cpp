@@ -152,8 +152,9 @@ void printEntry(ConsoleStream& console, const MenuEntry& line) {
   writeText(console, "\n");
 }
 
-// Reads a number of `list` and gives its index; -1 for any other answer,
-// which is said to have done nothing.
+// Asks for the number of an entry of the command's list and gives its index,
+// or -1 for an answer that is no such number, which is then said to have
+// done nothing.
 Answer askIndex(const Dialogue& dialogue, const Command& command, std::initializer_list<std::string_view> prompt,
                 int& index) {
   Token answer;
