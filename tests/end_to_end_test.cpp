@@ -475,6 +475,8 @@ std::string dropBoxFolder(const fs::path& folder, Scratch& scratch) {
 // grants nobody reading and writing.
 std::string defaultAclFolder(const fs::path& folder, Scratch&) {
   if (getuid() != 0 || !handOver(folder, "apps.ini", 0, 2000, 0660)) return "handing a file to a group takes root";
+  // An attribute of its own, so that the ACL is told apart from other attributes.
+  setxattr(menuPath(folder, "apps.ini").c_str(), "user.note", "hi", 2, 0);
   if (std::system(("setfacl -d -m u:nobody:rw- '" + (folder / "hvn" / "ini").string() + "' 2>/dev/null").c_str()) != 0)
     return "setfacl (Debian's acl) is not here or this file system has no ACLs";
   return {};
@@ -625,6 +627,17 @@ std::vector<Case> cases() {
       {.name = "VanishedFileOnFullDisk", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
        .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "pwrite 1 ENOSPC"},
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNoSpace) + kMenu, .apps_after = file(""), .status = 1},
+      // A created file's flush, close (the fifth: two at start-up, "." and hvn
+      // on the way) and its folder's flush.
+      {.name = "VanishedFileUnflushed", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
+       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "fsync 1 EIO"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu, .apps_after = file("B==e:\\b\r\n"), .status = 1},
+      {.name = "VanishedFileUnclosed", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
+       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "close 5 EIO"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu, .apps_after = file("B==e:\\b\r\n"), .status = 1},
+      {.name = "VanishedFileFolderUnflushed", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
+       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "fsync 2 EIO"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu, .apps_after = file("B==e:\\b\r\n"), .status = 1},
       {.name = "GamesVanishedIsCreated", .fault = Fault::kGamesVanishes, .input = "3 A e:\\a\n7\n",
        .output = kMenu + kAddGame + kMenu, .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "FullFileSystemKeepsOldFile", .small_disk = true, .input = fill_apps + "7\n",
@@ -699,6 +712,9 @@ std::vector<Case> cases() {
        .start = {.fault = "fsync 2 EIO"}, .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu,
        .apps_after = file("B==e:\\b\r\n"), .status = 1, .prepare = recordInodes, .inspect = inodesNow,
        .inspected = "apps.ini new file, games.ini same file"},
+      {.name = "UnopenableFolderIsReported", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
+       .start = {.fault = "openat 6 EIO"}, .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu,
+       .apps_after = file("B==e:\\b\r\n"), .status = 1},
       {.name = "UnclosedFolderIsNoFailure", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
        .start = {.fault = "close 7 EIO"}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
        .apps_after = file("B==e:\\b\r\n"), .prepare = recordInodes, .inspect = inodesNow,
@@ -733,7 +749,7 @@ std::vector<Case> cases() {
       {.name = "DefaultAclNotInherited", .not_on_windows = "Windows has no POSIX ACLs", .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n", fs::perms(0660)),
        .prepare = defaultAclFolder, .inspect = ownersAclAndAttribute,
-       .inspected = "apps.ini root:2000 660, games.ini root:root 644; user::rw- group::rw- other::---  ; note="},
+       .inspected = "apps.ini root:2000 660, games.ini root:root 644; user::rw- group::rw- other::---  ; note=hi"},
       {.name = "AppendOnlyFolderLeavesNoCopies", .not_on_windows = "Windows has no append-only folders",
        .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
        .apps_after = file("B==e:\\b\r\n"), .prepare = appendOnlyFolder},
