@@ -721,6 +721,8 @@ std::vector<Case> cases() {
        .inspected = "apps.ini new file, games.ini new file"},
       {.name = "HardLinkWrittenInPlace", .apps = hardLinked(kOldApps), .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
+      {.name = "LargeHardLinkShrinksInPlace", .apps = hardLinked(repeat(kOldApps, 3000)), .input = "4 B e:\\b\n7\n",
+       .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
       // Another user's links and folders: root in a folder nobody controls.
       {.name = "LinkToRootOnlyPlantedBeforeStart", .not_on_windows = kRunsAsNobody, .apps = linkTo(kOldApps),
        .input = "4 B e:\\b\n7\n8\n", .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNotPermitted) + kMenu,
