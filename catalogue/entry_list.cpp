@@ -48,10 +48,10 @@ AddResult judgeEntry(std::string_view name, std::string_view path, std::string_v
   if (!typed) return AddResult::kAccepted;
   if (!isSplittableName(name)) return AddResult::kBadName;
   if (startsWithByteOrderMark(name)) return AddResult::kMarkedName;
-  const std::size_t third = 2;
-  const bool rejected = path.size() + suffix.size() > third &&
-                        (third < path.size() ? path[third] : suffix[third - path.size()]) == ':';
-  return rejected ? AddResult::kRejected : AddResult::kAccepted;
+  // The path as it would be stored; the limits above make it fit.
+  char stored[kFieldSize];
+  const std::size_t size = suffix.copy(stored + path.copy(stored, path.size()), suffix.size()) + path.size();
+  return isRejectedPath({stored, size}) ? AddResult::kRejected : AddResult::kAccepted;
 }
 
 void storeEntry(EntryList& list, int i, std::string_view name, std::string_view path, std::string_view suffix) {
