@@ -40,14 +40,15 @@ char* storeText(char* slot, std::string_view text) {
   return slot;
 }
 
-// The rules an entry must meet to be stored: the limits, then for a typed
-// entry the name rules and the path rule, the latter judged on the path as
+// The rules an entry must meet to be stored: the limits and the mark rule,
+// then for a typed entry the other name rule and the path rule, the latter judged on the path as
 // it would be stored, suffix included.
 AddResult judgeEntry(std::string_view name, std::string_view path, std::string_view suffix, bool typed) {
   if (!fitsSlot(name) || path.size() + suffix.size() > kMaxTextLength) return AddResult::kTooLong;
+  // Whichever entry comes first, no file is written starting with a mark.
+  if (startsWithByteOrderMark(name)) return AddResult::kMarkedName;
   if (!typed) return AddResult::kAccepted;
   if (!isSplittableName(name)) return AddResult::kBadName;
-  if (startsWithByteOrderMark(name)) return AddResult::kMarkedName;
   // The path as it would be stored; the limits above make it fit.
   char stored[kFieldSize];
   const std::size_t size = suffix.copy(stored + path.copy(stored, path.size()), suffix.size()) + path.size();

@@ -57,8 +57,8 @@ AddResult addTitleEntry(EntryList& list, std::string_view name,
                         std::string_view path);
 
 // Appends an entry read back from a menu file, name and path exactly as given:
-// only the limits apply (kAccepted, kListFull or kTooLong), since the entry is
-// the user's own and is never rewritten.
+// only the limits and the mark rule apply (kAccepted, kListFull, kTooLong or
+// kMarkedName), since the entry is the user's own and is never rewritten.
 AddResult keepEntry(EntryList& list, std::string_view name, std::string_view path);
 
 // Takes entry `i` out of `list`; the entries after it move up, in order.

@@ -1,5 +1,7 @@
 #include "catalogue/menu_files.h"
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -35,6 +37,7 @@ constexpr std::string_view kNoSeparatorInLine = "no \"==\" in the line";
 constexpr std::string_view kNameTooLong = "name longer than 254 bytes";
 constexpr std::string_view kPathTooLong = "path longer than 254 bytes";
 constexpr std::string_view kTooManyEntries = "more than 255 entries";
+constexpr std::string_view kMarkedName = "name starts with a byte-order mark";
 constexpr std::string_view kUnreadable = "could not be read";
 constexpr std::string_view kUtf16 = "UTF-16 text (saved as Unicode), not ANSI or UTF-8";
 
@@ -79,8 +82,11 @@ std::string_view endLine(Line& line, EntryList& list) {
   const std::string_view name(line.bytes, separator);
   const std::size_t path_begin = separator + kSeparator.size();
   const std::string_view path(line.bytes + path_begin, size - path_begin);
-  if (keepEntry(list, name, path) != AddResult::kAccepted) return kTooManyEntries;
-  return {};
+  switch (keepEntry(list, name, path)) {
+    case AddResult::kAccepted: return {};
+    case AddResult::kMarkedName: return kMarkedName;
+    default: return kTooManyEntries;
+  }
 }
 
 // Takes the bytes of a menu file, one block at a time: LF, CR LF and a CR on
@@ -134,23 +140,22 @@ bool readBlocks(int fd, MenuFileStamp& stamp, Take take) {
 
 }  // namespace
 
-bool checkMenuFile(const char* path) {
+std::string_view checkMenuFile(const char* path) {
   const int fd = openReadableFile(path);
-  if (fd < 0) return false;
-  closeFile(fd);
-  return true;
+  if (fd >= 0) {
+    closeFile(fd);
+    return {};
+  }
+  return errno == EINVAL ? "not a file" : std::strerror(errno);
 }
 
-MenuWriteFailure writeMenuFiles(const EntryList& apps, const EntryList& games) {
-  char text[kMaxFileSize];
-  const struct {
-    const char* path;
-    const EntryList& list;
-  } files[] = {{kAppMenuPath, apps}, {kGameMenuPath, games}};
-  for (const auto& file : files)
-    if (FileWrite written = replaceFileContents(file.path, menuFileText(file.list, text)); written.error != 0)
-      return {file.path, written};
-  return {};
+FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const bool (&backup)[2]) {
+  // Both files at once, each as long as it can be.
+  char app_text[kMaxFileSize];
+  char game_text[kMaxFileSize];
+  const FileReplacement files[] = {{kAppMenuPath, menuFileText(apps, app_text), backup[0]},
+                                   {kGameMenuPath, menuFileText(games, game_text), backup[1]}};
+  return replaceFiles(files, 2);
 }
 
 MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp) {
@@ -178,12 +183,25 @@ MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stam
   return reader.read;
 }
 
-bool unchangedSince(const char* path, const MenuFileStamp& stamp) {
-  const int fd = openReadableFile(path);
-  if (fd < 0) return false;
+MenuFileStamp stampMenuFile(const char* path) {
   MenuFileStamp now;
-  const bool read = readBlocks(fd, now, [&](std::string_view) { return now.size <= stamp.size; });
+  const int fd = openReadableFile(path);
+  if (fd < 0) return now;
+  // No further than any menu the lists can hold, so that a device without
+  // end cannot stall it.
+  readBlocks(fd, now, [&](std::string_view) { return now.size <= kMaxFileSize; });
   closeFile(fd);
-  return read && stamp.read && now.identity.device == stamp.identity.device &&
-         now.identity.file == stamp.identity.file && now.size == stamp.size && now.digest == stamp.digest;
+  return now;
+}
+
+bool unchangedSince(const char* path, const MenuFileStamp& stamp) {
+  MenuFileStamp now;
+  const int fd = openReadableFile(path);
+  if (fd >= 0) {
+    readBlocks(fd, now, [&](std::string_view) { return now.size <= stamp.size; });
+    closeFile(fd);
+  }
+  if (!now.read || !stamp.read) return now.read == stamp.read;
+  return now.identity.device == stamp.identity.device && now.identity.file == stamp.identity.file &&
+         now.size == stamp.size && now.digest == stamp.digest;
 }

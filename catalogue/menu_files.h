@@ -18,23 +18,16 @@ inline constexpr char kGameMenuPath[] =
 inline constexpr char kAppMenuPath[] =
     "." HVN_PATH_SEPARATOR "hvn" HVN_PATH_SEPARATOR "ini" HVN_PATH_SEPARATOR "apps.ini";
 
-// True when the menu file at `path` can be opened for reading and is an
-// ordinary file or a device (not a folder, FIFO or socket). Nothing is read.
-bool checkMenuFile(const char* path);
+// Why the menu file at `path` cannot be opened for reading, or an empty view
+// when it can and is an ordinary file or a device (not a folder, FIFO or
+// socket). Nothing is read.
+std::string_view checkMenuFile(const char* path);
 
-// The menu file that could not be written, and why: the system's error
-// number, and a copy of the file left beside it, if any. An empty location
-// means both were written.
-struct MenuWriteFailure {
-  std::string_view location;
-  FileWrite write;
-};
-
-// Rewrites the app menu and then the game menu, one "name==path" line with CR LF
-// per entry, each file replaced whole or left as it was (see
-// replaceFileContents). Stops at the first file that cannot be written; the
-// files after it are left untouched.
-MenuWriteFailure writeMenuFiles(const EntryList& apps, const EntryList& games);
+// Rewrites the app menu and then the game menu, one "name==path" line with CR
+// LF per entry, both or neither where that can be known, the old menus kept
+// beside them where `backup` says so (see replaceFiles): file 0 of the result
+// is the app menu, file 1 the game menu.
+FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const bool (&backup)[2]);
 
 // Where reading a menu file stopped: `reason` is empty when every line was
 // taken, otherwise it says why line number `line` (from 1, one more at every
@@ -63,9 +56,13 @@ struct MenuFileStamp {
 // length of a line. `stamp`, if given, is what the file was.
 MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp = nullptr);
 
-// True when the menu file at `path` is still the file `stamp` was taken of,
-// holding the same bytes. Reads no further than it must to tell, so a file
-// grown without end cannot stall it.
+// What the menu file at `path` is now, read no further than the longest menu
+// a list is written as; a file that cannot be read has a stamp that says so.
+MenuFileStamp stampMenuFile(const char* path);
+
+// True when the menu file at `path` is still what `stamp` says: the same file
+// holding the same bytes, or still unreadable. Reads no further than it must
+// to tell, so a file grown without end cannot stall it.
 bool unchangedSince(const char* path, const MenuFileStamp& stamp);
 
 #endif  // HALVANE_CATALOGUE_MENU_FILES_H_

@@ -83,19 +83,14 @@ int answerRequest(const CommandLine& line) {
     case Request::kVersion: writeText(out, "Halvane menu creator " HVN_VERSION "\n"); break;
     case Request::kHelp: printHelp(out); break;
     default:
-      for (const std::string_view piece : {std::string_view("halvane-menu: "), std::string_view(line.complaint),
-                                           std::string_view(" '"), std::string_view(line.word),
-                                           std::string_view("'\n"), kUsage, kTryHelp})
-        writeText(out, piece);
+      writeTexts(out, {"halvane-menu: ", line.complaint, " '", line.word, "'\n", kUsage, kTryHelp});
       break;
   }
   flushOutput(out);
   // Output that could not be written is no answer: say so, as console tools do.
   if (out.output_error != 0) {
     ConsoleStream errors(kStandardInput, kStandardError);
-    for (const std::string_view piece : {std::string_view("halvane-menu: write error: "),
-                                         std::string_view(std::strerror(out.output_error)), std::string_view("\n")})
-      writeText(errors, piece);
+    writeTexts(errors, {"halvane-menu: write error: ", std::strerror(out.output_error), "\n"});
     flushOutput(errors);
   }
   holdClosingConsole(out);

@@ -49,6 +49,10 @@ void writeText(ConsoleStream& console, std::string_view text) {
   }
 }
 
+void writeTexts(ConsoleStream& console, std::initializer_list<std::string_view> pieces) {
+  for (const std::string_view piece : pieces) writeText(console, piece);
+}
+
 void flushOutput(ConsoleStream& console) {
   writeAll(console, {console.output.data(), console.output_size});
   console.output_size = 0;

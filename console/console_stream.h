@@ -6,6 +6,7 @@
 #define HALVANE_CONSOLE_CONSOLE_STREAM_H_
 
 #include <cstddef>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct ConsoleStream {
 
 // Queues `text` for standard output, each '\n' as the console's line end.
 void writeText(ConsoleStream& console, std::string_view text);
+
+// Queues a message made of `pieces`, one after another, as writeText does.
+void writeTexts(ConsoleStream& console, std::initializer_list<std::string_view> pieces);
 
 // Writes all queued output. A failed write drops it and is remembered in
 // output_error, for a caller that has somebody to tell.

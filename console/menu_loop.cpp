@@ -31,7 +31,7 @@ constexpr std::string_view kNextSelection = "Next selection\n";
 constexpr std::string_view kCouldNotWrite = "Could not write ";
 
 constexpr int kSuccess = 0;
-constexpr int kNotSaved = 1;  // the last write failed, or a menu file could not be kept
+constexpr int kNotSaved = 1;  // the last write failed, edits were dropped, or a menu file could not be read or kept
 
 // What the dialogues of one list say.
 struct ListTexts {
@@ -109,14 +109,17 @@ enum class Answer { kGiven, kEmpty, kEnded };
 // Prints the pieces of a prompt and reads the answer. An empty answer, which
 // only a line can be, cancels the dialogue it was asked in.
 Answer ask(const Dialogue& dialogue, std::initializer_list<std::string_view> prompt, Token& answer) {
-  for (const std::string_view piece : prompt) writeText(dialogue.console, piece);
+  writeTexts(dialogue.console, prompt);
   if (!(dialogue.lines ? readLine : readToken)(dialogue.console, answer)) return Answer::kEnded;
   return answer.size == 0 ? Answer::kEmpty : Answer::kGiven;
 }
 
+// What became of a dialogue: input ended in it (a half-entered entry is then
+// dropped), it changed nothing, or it changed a list.
+enum class Outcome { kEnded, kUnchanged, kChanged };
+
 // Asks for the name (single programs only) and the path, then adds the entry.
-// Returns false when input ended first; the half-entered entry is dropped.
-bool runAddDialogue(const Dialogue& dialogue, const Command& command) {
+Outcome runAddDialogue(const Dialogue& dialogue, const Command& command) {
   const ListTexts& texts = *command.texts;
   Token name;
   Token path;
@@ -124,12 +127,12 @@ bool runAddDialogue(const Dialogue& dialogue, const Command& command) {
   if (command.action == Action::kAddTitle) answer = ask(dialogue, {texts.name_prompt}, name);
   if (answer == Answer::kGiven)
     answer = ask(dialogue, {command.action == Action::kAddTitle ? texts.path_prompt : texts.directory_prompt}, path);
-  if (answer != Answer::kGiven) return answer == Answer::kEmpty;
+  if (answer != Answer::kGiven) return answer == Answer::kEmpty ? Outcome::kUnchanged : Outcome::kEnded;
   const AddResult result = command.action == Action::kAddTitle
                                ? addTitleEntry(*texts.list, tokenText(name), tokenText(path))
                                : addDirectoryEntry(*texts.list, tokenText(path));
   writeText(dialogue.console, messageFor(result));
-  return true;
+  return result == AddResult::kAccepted ? Outcome::kChanged : Outcome::kUnchanged;
 }
 
 // The number `token` spells in decimal digits, or 0 when it spells none (a
@@ -161,8 +164,7 @@ Answer askIndex(const Dialogue& dialogue, const Command& command, std::initializ
   const Answer given = ask(dialogue, prompt, answer);
   index = entryNumber(answer) - 1;
   if (given == Answer::kGiven && (index < 0 || index >= count(*command.texts->list))) {
-    for (const std::string_view piece : {std::string_view("No such entry, nothing "), command.done, std::string_view("\n")})
-      writeText(dialogue.console, piece);
+    writeTexts(dialogue.console, {"No such entry, nothing ", command.done, "\n"});
     index = -1;
   }
   return given;
@@ -170,17 +172,14 @@ Answer askIndex(const Dialogue& dialogue, const Command& command, std::initializ
 
 // The editing commands: the list numbered from 1, the number of the entry,
 // then what the command needs, then the edit. A number not in the list says
-// so and ends the dialogue. Returns false when input ended first; nothing
-// changes then.
-bool runEditDialogue(const Dialogue& dialogue, const Command& command) {
+// so and ends the dialogue. Nothing changes when input ends first.
+Outcome runEditDialogue(const Dialogue& dialogue, const Command& command) {
   const ListTexts& texts = *command.texts;
   EntryList& list = *texts.list;
   ConsoleStream& console = dialogue.console;
   if (count(list) == 0) {
-    for (const std::string_view piece :
-         {std::string_view("No "), texts.noun, std::string_view(" to "), command.verb, std::string_view("\n")})
-      writeText(console, piece);
-    return true;
+    writeTexts(console, {"No ", texts.noun, " to ", command.verb, "\n"});
+    return Outcome::kUnchanged;
   }
   for (int i = 0; i < count(list); ++i) {
     // Numbers right-aligned in three places: a list holds at most 255.
@@ -193,13 +192,14 @@ bool runEditDialogue(const Dialogue& dialogue, const Command& command) {
   }
   int index = -1;
   Answer answer = askIndex(dialogue, command, {"Enter number of ", texts.noun, " to ", command.verb, "\n"}, index);
-  if (answer != Answer::kGiven || index < 0) return answer != Answer::kEnded;
+  if (answer != Answer::kGiven || index < 0) return answer == Answer::kEnded ? Outcome::kEnded : Outcome::kUnchanged;
+  bool changed = false;
   switch (command.action) {
-    case Action::kRemove: removeEntry(list, index); break;
+    case Action::kRemove: changed = removeEntry(list, index); break;
     case Action::kMove: {
       int place = -1;
       answer = askIndex(dialogue, command, {"Enter new number of ", texts.noun, "\n"}, place);
-      if (answer == Answer::kGiven && place >= 0) moveEntry(list, index, place);
+      changed = answer == Answer::kGiven && place >= 0 && place != index && moveEntry(list, index, place);
       break;
     }
     default: {
@@ -209,31 +209,72 @@ bool runEditDialogue(const Dialogue& dialogue, const Command& command) {
       if (!directory) answer = ask(dialogue, {texts.name_prompt}, name);
       if (answer == Answer::kGiven)
         answer = ask(dialogue, {directory ? texts.directory_prompt : texts.path_prompt}, path);
-      if (answer == Answer::kGiven)
-        writeText(console, messageFor(changeEntry(list, index, tokenText(name), tokenText(path))));
+      if (answer == Answer::kGiven) {
+        const AddResult result = changeEntry(list, index, tokenText(name), tokenText(path));
+        writeText(console, messageFor(result));
+        changed = result == AddResult::kAccepted;
+      }
       break;
     }
   }
-  return answer != Answer::kEnded;
+  if (answer == Answer::kEnded) return Outcome::kEnded;
+  return changed ? Outcome::kChanged : Outcome::kUnchanged;
 }
 
-// Writes both menu files; true when both were written. A file that could not
-// be written is named with the system's reason, and the session goes on with
-// every entry, so the user can mend the cause and write again.
-bool writeFiles(ConsoleStream& console) {
-  const MenuWriteFailure failed = writeMenuFiles(appList, gameList);
-  if (failed.location.empty()) return true;
-  char words[256];
-  for (const std::string_view piece :
-       {kCouldNotWrite, failed.location, std::string_view(": "), describeSystemError(failed.write.error, words)})
-    writeText(console, piece);
-  if (failed.write.copy_left[0] != '\0') {
-    writeText(console, "; its copy ");
-    writeText(console, failed.write.copy_left);
-    writeText(console, " could not be removed");
+// A menu file's name alone, as it stands in its folder.
+std::string_view baseName(std::string_view path) {
+  return path.substr(path.find_last_of(HVN_PATH_SEPARATOR) + 1);
+}
+
+// "1 game", "2 apps": how many entries a file was written with.
+void sayCount(ConsoleStream& out, const EntryList& list, std::string_view noun) {
+  char digits[4];
+  const char* const end = std::to_chars(digits, digits + sizeof digits, count(list)).ptr;
+  writeTexts(out, {std::string_view(digits, static_cast<std::size_t>(end - digits)), " ", noun,
+                   count(list) == 1 ? "" : "s"});
+}
+
+// The files in the order they are written, with the nouns of their lists.
+const struct {
+  const char* path;
+  const EntryList& list;
+  std::string_view noun;
+} kWritten[] = {{kAppMenuPath, appList, "app"}, {kGameMenuPath, gameList, "game"}};
+
+// Says what a save wrote and where the old menus are kept:
+// "Wrote 2 games to ./hvn/ini/games.ini and 1 app to ./hvn/ini/apps.ini
+// (the old menus are in games.ini.bak and apps.ini.bak)".
+void sayWritten(ConsoleStream& out, const FilesWrite& written) {
+  // The game menu first, as the menu names it first.
+  for (const int i : {1, 0}) {
+    writeTexts(out, {i == 1 ? "Wrote " : " and "});
+    sayCount(out, kWritten[i].list, kWritten[i].noun);
+    writeTexts(out, {" to ", kWritten[i].path});
   }
-  writeText(console, "\n");
-  return false;
+  const int backups = written.backed_up[0] + written.backed_up[1];
+  if (backups > 0) writeTexts(out, {backups == 1 ? " (the old menu is in " : " (the old menus are in "});
+  for (const int i : {1, 0})
+    if (written.backed_up[i])
+      writeTexts(out, {baseName(kWritten[i].path), kBackupSuffix, i == 1 && backups == 2 ? " and " : ""});
+  writeTexts(out, {backups > 0 ? ")\n" : "\n"});
+}
+
+// Names the file that could not be written, the system's reason and what
+// became of the other: "Could not write ./hvn/ini/games.ini: Permission
+// denied; nothing was written".
+void sayNotWritten(ConsoleStream& console, const FilesWrite& result) {
+  char words[256];
+  const char* const path = kWritten[result.failed].path;
+  writeTexts(console, {kCouldNotWrite, path, result.backup_failed ? kBackupSuffix : std::string_view(), ": ",
+                       describeSystemError(result.error, words)});
+  if (result.copy_left[0] != '\0') writeTexts(console, {"; its copy ", result.copy_left, " could not be removed"});
+  if (result.written == 0) {
+    writeTexts(console, {"; nothing was written"});
+    if (result.backup_failed) writeTexts(console, {", and 7 again writes without a backup"});
+  } else if (result.written <= result.failed) {
+    writeTexts(console, {"; ", kWritten[0].path, " was written"});
+  }
+  writeTexts(console, {"\n"});
 }
 
 // Says on standard error which line of the menu file at `path` cannot be kept.
@@ -241,17 +282,26 @@ void reportUnkeptLine(const char* path, const MenuFileRead& read) {
   char line[20];
   const char* const line_end = std::to_chars(line, line + sizeof line, read.line).ptr;
   ConsoleStream errors(kStandardInput, kStandardError);
-  for (const std::string_view piece :
-       {std::string_view("Cannot keep "), std::string_view(path), std::string_view(": line "),
-        std::string_view(line, static_cast<std::size_t>(line_end - line)), std::string_view(": "),
-        read.reason, std::string_view("\n")})
-    writeText(errors, piece);
+  writeTexts(errors, {"Cannot keep ", path, ": line ",
+                      std::string_view(line, static_cast<std::size_t>(line_end - line)), ": ", read.reason, "\n"});
   flushOutput(errors);
 }
 
-// The menu files as --keep found them, game menu first, and what each was
-// when read, so that a change made elsewhere since is seen.
-struct KeptFile {
+// Says on standard error which menu file the start could not read, in which
+// folder, and why; at a console, also how the wait that follows ends.
+void reportFailedCheck(const ConsoleStream& console, const char* path, std::string_view why) {
+  char folder[1024];
+  const std::string_view here = currentFolder(folder);
+  ConsoleStream errors(kStandardInput, kStandardError);
+  writeTexts(errors, {"Cannot read ", path, here.empty() ? "" : " in ", here, ": ", why, "\n"});
+  if (isConsole(console.input_fd)) writeTexts(errors, {"Press Enter to close.\n"});
+  flushOutput(errors);
+}
+
+// The menu files as the session last knew them, game menu first: what each
+// was when read, written or reported, so that a change made elsewhere since
+// is seen.
+struct WatchedFile {
   const char* path;
   EntryList& list;
   MenuFileStamp stamp;
@@ -259,8 +309,8 @@ struct KeptFile {
 
 // Reads the game menu and then the app menu into their lists. The first line
 // that cannot be kept is reported, and nothing else is done.
-bool keepMenuFiles(KeptFile (&files)[2]) {
-  for (KeptFile& file : files) {
+bool keepMenuFiles(WatchedFile (&files)[2]) {
+  for (WatchedFile& file : files) {
     const MenuFileRead read = readMenuFile(file.path, file.list, &file.stamp);
     if (read.reason.empty()) continue;
     reportUnkeptLine(file.path, read);
@@ -269,18 +319,70 @@ bool keepMenuFiles(KeptFile (&files)[2]) {
   return true;
 }
 
-// Names each kept file that is no longer what was read (other bytes, or
-// another file at its place). True when there was none.
-bool unchangedElsewhere(ConsoleStream& console, const KeptFile (&files)[2]) {
+// Names each file that is no longer what the session last knew of it (other
+// bytes, another file at its place, gone), and takes it as it is now, so
+// that 7 again replaces it unless it changes again. True when there was none.
+bool unchangedElsewhere(ConsoleStream& console, WatchedFile (&files)[2]) {
   bool unchanged = true;
-  for (const KeptFile& file : files) {
+  for (WatchedFile& file : files) {
     if (unchangedSince(file.path, file.stamp)) continue;
-    for (const std::string_view piece :
-         {std::string_view(file.path), std::string_view(" changed since it was read; 7 again replaces it\n")})
-      writeText(console, piece);
+    writeTexts(console, {file.path, " changed since it was read; 7 again replaces it\n"});
+    file.stamp = stampMenuFile(file.path);
     unchanged = false;
   }
   return unchanged;
+}
+
+// Where a session stands: with --keep, the files it watches and whether the
+// lists hold edits not yet written; whether a save keeps a backup of each
+// file (in the order written); whether the last save failed.
+struct Session {
+  ConsoleStream& console;
+  bool keep_menus;
+  WatchedFile watched[2];
+  bool backup[2] = {true, true};
+  bool edited = false;        // with --keep: a change not yet written
+  bool warned = false;        // with --keep: 8 has said so since
+  bool write_failed = false;
+};
+
+// Writes both menu files; true when both were written, which is then said
+// (with --keep on the console; otherwise on standard error at a console).
+// A failure is said, and the session goes on with every entry, so the user
+// can mend the cause and write again. Once a backup could not be made, the
+// files are written without one.
+bool writeFiles(Session& session) {
+  ConsoleStream& console = session.console;
+  if (session.keep_menus && !unchangedElsewhere(console, session.watched)) return false;
+  const FilesWrite result = writeMenuFiles(appList, gameList, session.backup);
+  if (result.error == 0) {
+    if (session.keep_menus) {
+      sayWritten(console, result);
+    } else if (isConsole(console.input_fd)) {
+      ConsoleStream errors(kStandardInput, kStandardError);
+      sayWritten(errors, result);
+      flushOutput(errors);
+    }
+    return true;
+  }
+  sayNotWritten(console, result);
+  if (result.backup_failed) session.backup[0] = session.backup[1] = false;
+  // What the files hold now is what the session knows of them: a file this
+  // save wrote, or left as it was.
+  if (session.keep_menus)
+    for (WatchedFile& file : session.watched) file.stamp = stampMenuFile(file.path);
+  session.write_failed = true;
+  return false;
+}
+
+// How a session ends once input has: with --keep, edits not written are said
+// to be lost on standard error.
+int endOfInput(const Session& session) {
+  if (!session.keep_menus || !session.edited) return session.write_failed ? kNotSaved : kSuccess;
+  ConsoleStream errors(kStandardInput, kStandardError);
+  writeTexts(errors, {"Input ended before 7; changes not written\n"});
+  flushOutput(errors);
+  return kNotSaved;
 }
 
 }  // namespace
@@ -288,27 +390,25 @@ bool unchangedElsewhere(ConsoleStream& console, const KeptFile (&files)[2]) {
 // The end of input ends the session at once wherever it is met, since every
 // further read would find nothing and the menu would repeat for ever. The
 // status says whether the session ended with its entries unsaved after a
-// failed write.
+// failed write, or with edits not written.
 int runMenuSession(ConsoleStream& console, bool keep_menus) {
-  if (!checkMenuFile(kGameMenuPath) || !checkMenuFile(kAppMenuPath)) {
+  for (const char* path : {kGameMenuPath, kAppMenuPath}) {
+    const std::string_view why = checkMenuFile(path);
+    if (why.empty()) continue;
     writeText(console, kFileCheckFailed);
+    flushOutput(console);
+    reportFailedCheck(console, path, why);
     skipOneByte(console);
-    return kSuccess;
+    return kNotSaved;
   }
-  KeptFile kept[] = {{kGameMenuPath, gameList, {}}, {kAppMenuPath, appList, {}}};
-  if (keep_menus && !keepMenuFiles(kept)) {
+  Session session{console, keep_menus, {{kGameMenuPath, gameList, {}}, {kAppMenuPath, appList, {}}}};
+  if (keep_menus && !keepMenuFiles(session.watched)) {
     holdClosingConsole(console);
     return kNotSaved;
   }
   // With --keep every answer is a line, so that names and paths may hold
   // spaces; without it a word, as it always was.
   const Dialogue dialogue{console, keep_menus};
-  // Before the first save, a kept file changed elsewhere is not overwritten
-  // unasked; once that has been said, or a save has been tried (and may have
-  // changed a file itself), 7 writes.
-  bool check_elsewhere = keep_menus;
-  bool unsaved = false;
-  const auto leave = [&] { return unsaved ? kNotSaved : kSuccess; };
   for (Token selection;;) {
     writeText(console, kMenu);
     if (keep_menus) writeText(console, kEditingMenu);
@@ -316,7 +416,7 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
     Answer answer;
     while ((answer = ask(dialogue, {}, selection)) == Answer::kEmpty) {
     }
-    if (answer == Answer::kEnded) return leave();
+    if (answer == Answer::kEnded) return endOfInput(session);
     char chosen = selection.bytes[0];
     if (keep_menus && chosen >= 'A' && chosen <= 'Z') chosen = static_cast<char>(chosen - 'A' + 'a');
     const Command* const command = findCommand(chosen, keep_menus);
@@ -324,30 +424,31 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
       writeText(console, kNextSelection);
       continue;
     }
+    Outcome outcome = Outcome::kUnchanged;
     switch (command->action) {
       case Action::kAddDirectory:
-      case Action::kAddTitle:
-        if (!runAddDialogue(dialogue, *command)) return leave();
-        break;
+      case Action::kAddTitle: outcome = runAddDialogue(dialogue, *command); break;
       case Action::kRemove:
       case Action::kMove:
-      case Action::kChange:
-        if (!runEditDialogue(dialogue, *command)) return leave();
-        break;
+      case Action::kChange: outcome = runEditDialogue(dialogue, *command); break;
       case Action::kPrintList:
         printEntryList(console, command->texts->header, *command->texts->list);
         break;
       case Action::kWriteFilesAndExit:
-        if (check_elsewhere) {
-          check_elsewhere = false;
-          if (!unchangedElsewhere(console, kept)) break;
-        }
-        if (writeFiles(console)) return kSuccess;
-        unsaved = true;
-        break;
+        if (!writeFiles(session)) break;
+        holdClosingConsole(console);
+        return kSuccess;
       case Action::kExit:
-        return leave();
+        // With --keep, edits not written are said to be lost first.
+        if (keep_menus && session.edited && !session.warned) {
+          writeText(console, "Changes not written; 8 again ends without writing\n");
+          session.warned = true;
+          break;
+        }
+        return session.write_failed ? kNotSaved : kSuccess;
     }
+    if (outcome == Outcome::kEnded) return endOfInput(session);
+    if (outcome == Outcome::kChanged) session.edited = true, session.warned = false;
   }
 }
 

@@ -88,5 +88,9 @@ void skipOneByte(ConsoleStream& console) {
 }
 
 void holdClosingConsole(ConsoleStream& console) {
-  if (consoleClosesWithProgram()) skipOneByte(console);
+  if (!consoleClosesWithProgram()) return;
+  // What is left of a line already typed (the line end after a 7) is no
+  // answer to this wait.
+  console.input_begin = console.input_end;
+  skipOneByte(console);
 }

@@ -38,8 +38,9 @@ bool readLine(ConsoleStream& console, Token& line);
 void skipOneByte(ConsoleStream& console);
 
 // Where the console window would close with the program (see
-// consoleClosesWithProgram), waits for one byte, the Enter key, so that the
-// message the program ends with can be read. Elsewhere does nothing.
+// consoleClosesWithProgram), waits for one byte typed from now on, the Enter
+// key, so that the message the program ends with can be read. Elsewhere does
+// nothing.
 void holdClosingConsole(ConsoleStream& console);
 
 #endif  // HALVANE_CONSOLE_TOKEN_READER_H_

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -76,6 +77,8 @@ void checkReadBack(const char* path, const EntryList& list) {
 void runSession(const std::uint8_t* data, std::size_t size, bool keep_menus) {
   setContent("hvn/ini/games.ini", kOldGames);
   setContent("hvn/ini/apps.ini", kOldApps);
+  unlink("hvn/ini/games.ini.bak");
+  unlink("hvn/ini/apps.ini.bak");
   gameList.count = 0;
   appList.count = 0;
 
@@ -90,7 +93,6 @@ void runSession(const std::uint8_t* data, std::size_t size, bool keep_menus) {
   console.after_cr = false;
   const int status = runMenuSession(console, keep_menus);
   flushOutput(console);
-  check(status == 0, "writing to a healthy folder succeeds");
   close(input);
   checkList(gameList, keep_menus);
   checkList(appList, keep_menus);
@@ -99,7 +101,13 @@ void runSession(const std::uint8_t* data, std::size_t size, bool keep_menus) {
   const std::string apps = contentOf("hvn/ini/apps.ini");
   const bool written = games == menuFileOf(gameList) && apps == menuFileOf(appList);
   check(written || (games == kOldGames && apps == kOldApps), "each list in its own file, whole");
+  // Only edits that --keep was not told to write end a session unsaved.
+  check(status == 0 || (keep_menus && !written), "writing to a healthy folder succeeds");
   if (!written) return;
+  // The old menu of a file that changed is in its backup.
+  for (const auto& [path, old, now] : {std::tuple{"hvn/ini/games.ini.bak", kOldGames, games},
+                                       std::tuple{"hvn/ini/apps.ini.bak", kOldApps, apps}})
+    check(now == old ? access(path, F_OK) != 0 : contentOf(path) == old, "the old menu in its backup");
   checkReadBack(kGameMenuPath, gameList);
   checkReadBack(kAppMenuPath, appList);
 }

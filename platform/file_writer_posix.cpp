@@ -266,20 +266,22 @@ int carryOver(int copy, int old_fd, const struct stat& old) {
   return fchmod(copy, old.st_mode & 07777) == 0 ? 0 : errno;
 }
 
-// True where the folder lets no entry be removed or replaced (Linux's
-// append-only and immutable flags), so no copy is made there: it could never
-// take the file's place, nor be removed again. A folder that cannot be read,
-// or a file system without such flags, is taken to have none.
-bool folderKeepsEntries(const Place& place) {
+// Whether the folder lets no entry be removed or replaced (Linux's
+// append-only and immutable flags), so that no copy or backup is made there:
+// it could never take its name, nor be removed again. A folder its user may
+// not read (a drop box), or a file system without such flags, is taken to
+// have none. Returns 0, or the error that kept the folder from being opened.
+int folderKeepsEntries(const Place& place, bool& keeps) {
+  keeps = false;
 #if defined(FS_IOC_GETFLAGS) && defined(FS_APPEND_FL)
-  Descriptor folder(openat(place.folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Descriptor folder(openat(place.folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.fd < 0) return errno == EACCES || errno == EPERM ? 0 : errno;
   int flags = 0;
-  return folder.fd >= 0 && ioctl(folder.fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-         (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+  keeps = ioctl(folder.fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 #else
   (void)place;
-  return false;
 #endif
+  return 0;
 }
 
 // Flushes the folder to the disk, so that a rename in it survives a power
@@ -295,8 +297,9 @@ int flushFolder(const Place& place) {
 
 // Creates a new file beside the one at `place`, named after it so that one
 // left by a power cut is recognisable ("apps.ini.k3F9xQ"), never through a
-// link. Returns its descriptor, or -1 with errno set.
-int createCopy(const Place& place, std::string& name) {
+// link. Returns its descriptor, with its name in `name`, or -1 with errno
+// set and `name` empty.
+int createTemporary(const Place& place, std::string& name, mode_t mode) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static unsigned long serial = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -306,90 +309,210 @@ int createCopy(const Place& place, std::string& name) {
                           (serial++ * 2654435761UL);
     name = place.name + ".";
     for (int digit = 0; digit < 6; ++digit, mixed /= 62) name += kDigits[mixed % 62];
-    const int fd = openat(place.folder.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    const int fd = openat(place.folder.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
   }
-  errno = EEXIST;
+  if (errno == EEXIST || name.empty()) errno = EEXIST;
+  const int error = errno;
+  name.clear();
+  errno = error;
   return -1;
 }
 
-// Replaces the file open as `old_fd` at `place` by a copy holding
-// `contents`. Returns 0 once the copy has taken its place (`result` says how
-// the folder flush went), or the error that kept it out; then the copy is
-// gone, or named in `result` when it could not be removed.
-int writeReplacement(const Place& place, int old_fd, const struct stat& old, std::string_view contents,
-                     FileWrite& result, bool& replaced) {
-  std::string name;
-  Descriptor copy(createCopy(place, name));
+// Removes the temporary file `name` beside the file at `place`, if any.
+// False when it is still there.
+bool removeTemporary(const Place& place, std::string& name) {
+  if (name.empty()) return true;
+  if (unlinkat(place.folder.fd, name.c_str(), 0) != 0 && unlinkat(place.folder.fd, name.c_str(), 0) != 0 &&
+      errno != ENOENT)
+    return false;
+  name.clear();
+  return true;
+}
+
+// Reads the file open as `fd` from its start, block by block, handing each
+// block and its offset to `take` until it returns an error. Returns 0 or
+// the error.
+template <typename Take>
+int readWhole(int fd, Take take) {
+  std::vector<char> block(64 * 1024);
+  for (off_t offset = 0;;) {
+    const ssize_t n = pread(fd, block.data(), block.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : 0;
+    if (const int error = take(std::string_view(block.data(), static_cast<std::size_t>(n)), offset); error != 0)
+      return error;
+    offset += n;
+  }
+}
+
+// How a file's new contents take its place.
+enum class Way {
+  kCopy,     // a copy is renamed over it
+  kInPlace,  // it is written in place
+  kCreate,   // it has vanished: a new file takes its name
+};
+
+// A file made ready to change: found and judged, its new contents (for a
+// copy) and its backup written and flushed beside it under temporary names.
+struct Ready {
+  Place place;
+  Descriptor file;  // the old file, open for writing; none when it vanished
+  struct stat old {};
+  Way way = Way::kCreate;
+  std::string copy;    // the temporary name of the new contents, if any
+  std::string backup;  // the temporary name of the old contents, if any
+};
+
+// Writes `contents` to a new file beside the one at `place`, flushed and
+// closed, its name in `name`. Given `like`, the old file, the copy takes all
+// it has beyond its bytes; otherwise it is made as any new file is.
+int writeCopy(const Place& place, std::string_view contents, const Ready* like, std::string& name) {
+  Descriptor copy(createTemporary(place, name, like != nullptr ? 0600 : 0666));
   if (copy.fd < 0) return errno;
-  int error = carryOver(copy.fd, old_fd, old);
+  int error = like != nullptr ? carryOver(copy.fd, like->file.fd, like->old) : 0;
   if (error == 0) error = writeAt(copy.fd, contents, 0);
   if (error == 0 && fsync(copy.fd) != 0) error = errno;
   if (!copy.release() && error == 0) error = errno;
-  if (error == 0 && renameat(place.folder.fd, name.c_str(), place.folder.fd, place.name.c_str()) != 0) error = errno;
-  if (error == 0) {
-    replaced = true;
-    result.error = flushFolder(place);
-    return 0;
-  }
-  if (unlinkat(place.folder.fd, name.c_str(), 0) != 0 && unlinkat(place.folder.fd, name.c_str(), 0) != 0 &&
-      errno != ENOENT)
-    name.copy(result.copy_left, sizeof result.copy_left - 1);
   return error;
 }
 
-// Writes `contents` to the file at `place`, which has been found and judged
-// safe to reach; the file itself is judged here, by its own descriptor.
-FileWrite writeFileAt(const Place& place, std::string_view contents) {
-  FileWrite result;
-  if (!place.exists) {
-    // Vanished since the start: made anew in its own folder, never through
-    // a link that has taken its name since.
-    Descriptor made(openat(place.folder.fd, place.name.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (made.fd < 0) return {errno};
-    result.error = writeAt(made.fd, contents, 0);
-    if (result.error == 0 && fsync(made.fd) != 0) result.error = errno;
-    if (!made.release() && result.error == 0) result.error = errno;
-    if (result.error == 0) result.error = flushFolder(place);
-    return result;
-  }
+// Where the old file holds anything but blank lines and is to change, copies
+// its bytes beside it, flushed, with its permission bits and, where this user
+// may give it, its owner and group. Read through a second descriptor of the
+// same file, opened as the first was. Returns 0, or why the file could not be
+// read or (with `backup_failed`) no backup could be made.
+int writeBackup(Ready& ready, std::string_view contents, bool folder_keeps_entries, bool& backup_failed) {
+  const Place& place = ready.place;
+  const Descriptor reader(openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (reader.fd < 0 || fstat(reader.fd, &info) != 0) return errno;
+  if (info.st_dev != ready.old.st_dev || info.st_ino != ready.old.st_ino) return EAGAIN;  // swapped meanwhile
+  OldBytes old;
+  old.differs = static_cast<std::uint64_t>(ready.old.st_size) < contents.size();
+  if (const int error = readWhole(reader.fd, [&](std::string_view block, off_t offset) {
+        judgeOldBytes(old, block, static_cast<std::uint64_t>(offset), contents);
+        return 0;
+      });
+      error != 0)
+    return error;
+  if (!old.holds_text || !old.differs) return 0;
+  backup_failed = true;
+  // The backup could never take its name there.
+  if (folder_keeps_entries) return EPERM;
+  Descriptor copy(createTemporary(place, ready.backup, 0600));
+  if (copy.fd < 0) return errno;
+  int error = fchmod(copy.fd, ready.old.st_mode & 0777) == 0 ? 0 : errno;
+  [[maybe_unused]] const int refused = fchown(copy.fd, ready.old.st_uid, ready.old.st_gid);
+  if (error == 0)
+    error = readWhole(reader.fd, [&](std::string_view block, off_t offset) { return writeAt(copy.fd, block, offset); });
+  if (error == 0 && fsync(copy.fd) != 0) error = errno;
+  if (!copy.release() && error == 0) error = errno;
+  backup_failed = error != 0;
+  return error;
+}
+
+// Finds and judges the file to replace, and makes ready what takes its place.
+// The file itself is judged here, by its own descriptor. Returns 0 or why it
+// cannot be written; `backup_failed` says when that is its backup.
+int makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) {
+  Place& place = ready.place;
+  if (const int error = findPlace(file.path, place); error != 0) return error;
+  // Vanished since the start: made anew in its own folder, never through a
+  // link that has taken its name since.
+  if (!place.exists) return writeCopy(place, file.contents, nullptr, ready.copy);
   // O_NONBLOCK keeps a FIFO swapped in from stalling the open; anything but
   // a file or a device is then refused. Opening for writing asks the system
   // whether this user may write it.
-  Descriptor file(openat(place.folder.fd, place.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat old;
-  if (file.fd < 0 || fstat(file.fd, &old) != 0) return {errno};
-  if (unsafeStep(place.folder_info, old)) return {EPERM};
-  if (!S_ISREG(old.st_mode) && !S_ISCHR(old.st_mode)) return {EINVAL};
+  ready.file.reset(openat(place.folder.fd, place.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (ready.file.fd < 0 || fstat(ready.file.fd, &ready.old) != 0) return errno;
+  if (unsafeStep(place.folder_info, ready.old)) return EPERM;
+  if (!S_ISREG(ready.old.st_mode) && !S_ISCHR(ready.old.st_mode)) return EINVAL;
   // A file without any write bit is read-only, even to root, as the
   // read-only attribute is on Windows.
-  if (S_ISREG(old.st_mode) && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return {EACCES};
-  // Every other name of a hard-linked file, and a device, must see the new
-  // contents, which only writing in place gives.
-  if (S_ISREG(old.st_mode) && old.st_nlink == 1 && !folderKeepsEntries(place)) {
-    bool replaced = false;
-    const int error = writeReplacement(place, file.fd, old, contents, result, replaced);
-    // No copy could take the file's place (a bind-mounted file, another
-    // user's file in a sticky folder, a folder that takes no new file, a
-    // copy that could not be given the old one's owner or attributes): the
-    // file is written in place instead, unless a copy is left beside it.
-    if (replaced || result.copy_left[0] != '\0') {
-      if (!replaced) result.error = error;
-      return result;
+  if (S_ISREG(ready.old.st_mode) && (ready.old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+  ready.way = Way::kInPlace;
+  if (!S_ISREG(ready.old.st_mode)) return 0;  // a device: nothing to keep, only to write to
+  bool keeps_entries = false;
+  if (const int error = folderKeepsEntries(place, keeps_entries); error != 0) return error;
+  if (file.backup)
+    if (const int error = writeBackup(ready, file.contents, keeps_entries, backup_failed); error != 0) return error;
+  // Every other name of a hard-linked file must see the new contents, which
+  // only writing in place gives.
+  if (ready.old.st_nlink != 1 || keeps_entries) return 0;
+  ready.way = Way::kCopy;
+  const int error = writeCopy(place, file.contents, &ready, ready.copy);
+  // No copy can be made (a folder that takes no new file, a copy that could
+  // not be given the old one's owner or attributes): the file is written in
+  // place instead, unless the copy is left beside it.
+  if (error == 0) return 0;
+  if (!removeTemporary(place, ready.copy)) return error;
+  ready.way = Way::kInPlace;
+  return 0;
+}
+
+// Puts the backup at its name, then the new contents in the file's place.
+// Returns 0 once the file holds them (`unflushed` then says whether the
+// folder could not be flushed), or the error that kept them out
+// (`backup_failed` says when the backup could not take its name).
+int takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& backup_failed, int& unflushed) {
+  const Place& place = ready.place;
+  if (!ready.backup.empty()) {
+    const std::string backup_name = place.name + std::string(kBackupSuffix);
+    if (renameat(place.folder.fd, ready.backup.c_str(), place.folder.fd, backup_name.c_str()) != 0) {
+      backup_failed = true;
+      return errno;
     }
+    ready.backup.clear();
+    backed_up = true;
   }
-  result.error = writeInPlace(file.fd, old, contents);
-  if (!file.release() && result.error == 0) result.error = errno;
-  return result;
+  if (ready.way != Way::kInPlace) {
+    if (renameat(place.folder.fd, ready.copy.c_str(), place.folder.fd, place.name.c_str()) == 0) {
+      ready.copy.clear();
+      unflushed = flushFolder(place);
+      return 0;
+    }
+    // A bind-mounted file, another user's file in a sticky folder: no copy
+    // can take its place, so it is written in place instead, unless the copy
+    // is left beside it.
+    const int error = errno;
+    if (ready.way == Way::kCreate || !removeTemporary(place, ready.copy)) return error;
+  }
+  int error = writeInPlace(ready.file.fd, ready.old, contents);
+  if (!ready.file.release() && error == 0) error = errno;
+  if (error == 0 && backed_up) unflushed = flushFolder(place);
+  return error;
 }
 
 }  // namespace
 
-FileWrite replaceFileContents(const char* path, std::string_view contents) {
-  Place place;
-  if (const int error = findPlace(path, place); error != 0) return {error};
-  return writeFileAt(place, contents);
+FilesWrite replaceFiles(const FileReplacement* files, int count) {
+  FilesWrite result;
+  Ready ready[kMaxReplacedFiles];
+  const auto fail = [&](int i, int error) {
+    result.error = error;
+    result.failed = i;
+  };
+  for (int i = 0; i < count && result.error == 0; ++i)
+    if (const int error = makeReady(files[i], ready[i], result.backup_failed); error != 0) fail(i, error);
+  int unflushed_file = -1, unflushed = 0;
+  for (int i = 0; i < count && result.error == 0; ++i) {
+    int not_flushed = 0;
+    if (const int error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed, not_flushed); error != 0) {
+      fail(i, error);
+      break;
+    }
+    result.written = i + 1;
+    if (not_flushed != 0 && unflushed == 0) unflushed_file = i, unflushed = not_flushed;
+  }
+  if (result.error == 0 && unflushed != 0) fail(unflushed_file, unflushed);
+  // Whatever was made ready and did not take its place goes again.
+  for (int i = 0; i < count; ++i)
+    for (std::string* name : {&ready[i].copy, &ready[i].backup})
+      if (!removeTemporary(ready[i].place, *name) && result.copy_left[0] == '\0')
+        name->copy(result.copy_left, sizeof result.copy_left - 1);
+  return result;
 }
 
 std::string_view describeSystemError(int error, char (&)[256]) { return std::strerror(error); }

@@ -96,12 +96,11 @@ DWORD overwrite(HANDLE file, const char* contents, DWORD size) {
 
 // Writes `contents` into the file itself. The file is opened as it is, not
 // created anew, so it keeps its attributes, security and streams (a hidden
-// or system file cannot be created over); `create` makes one that has
-// vanished.
-DWORD writeInPlace(const char* path, std::string_view contents, bool create) {
+// or system file cannot be created over).
+DWORD writeInPlace(const char* path, std::string_view contents) {
   HANDLE file = INVALID_HANDLE_VALUE;
   DWORD error = retryWhileHeld([&] {
-    file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
+    file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   });
@@ -205,82 +204,236 @@ DWORD carrySecurity(const char* path, const char* temporary) {
   return error;
 }
 
-// Writes `contents` to a new file beside `path`, named after it so that one
-// left by a power cut is recognisable ("apps.ini.0a1b2c3d"), made with the
-// old file's attributes and given its security, flushes it to the disk and
-// moves it over the old file in one step. MoveFileEx is used rather than
-// ReplaceFile, some of whose failures leave the old file gone or renamed:
-// any failure here leaves the old file as it was, and the copy is removed,
-// or named in `result` if it cannot be. `moved` says whether it got that far.
-DWORD writeReplacement(const char* path, DWORD attributes, std::string_view contents, FileWrite& result,
-                       bool& moved) {
+// How a file's new contents take its place.
+enum class Way {
+  kCopy,     // a copy is moved over it
+  kInPlace,  // it is written in place
+  kCreate,   // it has vanished: a new file takes its name
+};
+
+// A file made ready to change: judged, and its new contents (for a copy) and
+// its backup written and flushed beside it under temporary names.
+struct Ready {
+  const char* path = nullptr;
+  Way way = Way::kCreate;
+  char copy[MAX_PATH] = "";    // the temporary name of the new contents, if any
+  char backup[MAX_PATH] = "";  // the temporary name of the old contents, if any
+};
+
+// Creates a new file beside `path`, named after it so that one left by a
+// power cut is recognisable ("apps.ini.0a1b2c3d"), with the `carried`
+// attributes. Returns why it could not; its name is then empty.
+DWORD createTemporary(const char* path, DWORD carried, char (&name)[MAX_PATH], HANDLE& file) {
   static unsigned long serial = 0;
-  const std::string_view name = path;
-  char temporary[MAX_PATH];
-  if (name.size() + kSuffixSize >= sizeof temporary) return ERROR_FILENAME_EXCED_RANGE;
-  char* const suffix = temporary + name.copy(temporary, name.size());
-  const DWORD carried = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  HANDLE file = INVALID_HANDLE_VALUE;
+  const std::string_view base = path;
+  if (base.size() + kSuffixSize >= sizeof name) return ERROR_FILENAME_EXCED_RANGE;
+  char* const suffix = name + base.copy(name, base.size());
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
     const unsigned long random = (GetTickCount() ^ (GetCurrentProcessId() << 16)) + serial++;
     suffix[0] = '.';
     for (int digit = 0; digit < 8; ++digit) suffix[1 + digit] = "0123456789abcdef"[(random >> (28 - 4 * digit)) & 15];
     suffix[kSuffixSize] = '\0';
-    file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                       carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
     error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   }
-  if (error != ERROR_SUCCESS) return error;
-  error = writeAt(file, contents.data(), static_cast<DWORD>(contents.size()), 0);
+  if (error != ERROR_SUCCESS) name[0] = '\0';
+  return error;
+}
+
+// The attributes a copy of a file with `attributes` is made with.
+DWORD carriedAttributes(DWORD attributes) {
+  return attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+}
+
+// Flushes and closes a temporary file; then, where `like` names the file it
+// stands for, gives it that file's security.
+DWORD finishTemporary(HANDLE file, DWORD error, const char* like, const char* name) {
   if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
   if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-  if (error == ERROR_SUCCESS) error = carrySecurity(path, temporary);
-  if (error == ERROR_SUCCESS) {
-    error = retryWhileHeld([&] {
-      return MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS
-                                                                                            : GetLastError();
-    });
-  }
-  if (error == ERROR_SUCCESS) {
-    moved = true;
-    return error;
-  }
-  if (retryWhileHeld([&] { return DeleteFileA(temporary) ? ERROR_SUCCESS : GetLastError(); }) != ERROR_SUCCESS) {
-    // Named as it stands beside the file: the part after the last backslash.
-    const char* base = temporary;
-    for (const char* at = temporary; *at != '\0'; ++at)
-      if (*at == '\\' || *at == '/') base = at + 1;
-    std::size_t size = 0;
-    for (; base[size] != '\0' && size + 1 < sizeof result.copy_left; ++size) result.copy_left[size] = base[size];
-    result.copy_left[size] = '\0';
+  if (error == ERROR_SUCCESS && like != nullptr) error = carrySecurity(like, name);
+  return error;
+}
+
+// Writes `contents` to a new file beside `path`, flushed, its name in
+// `name`. With `like`, the copy takes the attributes and security of the
+// file it is to replace; otherwise it is made as any new file is.
+DWORD writeCopy(const char* path, std::string_view contents, DWORD attributes, const char* like,
+                char (&name)[MAX_PATH]) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const DWORD error = createTemporary(path, carriedAttributes(attributes), name, file);
+  if (error != ERROR_SUCCESS) return error;
+  return finishTemporary(file, writeAt(file, contents.data(), static_cast<DWORD>(contents.size()), 0), like, name);
+}
+
+// Removes the temporary file `name`, if any. False when it is still there.
+bool removeTemporary(char (&name)[MAX_PATH]) {
+  if (name[0] == '\0') return true;
+  const DWORD error = retryWhileHeld([&] { return DeleteFileA(name) ? ERROR_SUCCESS : GetLastError(); });
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return false;
+  name[0] = '\0';
+  return true;
+}
+
+// Reads the open file from its start, block by block, handing each block and
+// its offset to `take` until it returns an error. Returns it, or the read's.
+template <typename Take>
+DWORD readWhole(HANDLE file, char (&block)[16 * 1024], Take take) {
+  DWORD error = seek(file, 0);
+  for (LONGLONG offset = 0; error == ERROR_SUCCESS;) {
+    DWORD got = 0;
+    if (!ReadFile(file, block, sizeof block, &got, nullptr)) return GetLastError();
+    if (got == 0) break;
+    error = take(std::string_view(block, got), offset);
+    offset += got;
   }
   return error;
 }
 
-}  // namespace
+// Where the file holds anything but blank lines and is to change, copies its
+// bytes beside it, flushed, with its attributes and security. Returns why the
+// file could not be read or (with `backup_failed`) no backup could be made.
+DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, bool& backup_failed) {
+  HANDLE old = INVALID_HANDLE_VALUE;
+  DWORD error = retryWhileHeld([&] {
+    old = CreateFileA(ready.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
+    return old == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  });
+  if (error != ERROR_SUCCESS) return error;
+  static char block[16 * 1024];
+  LARGE_INTEGER size;
+  OldBytes judged;
+  if (GetFileType(old) != FILE_TYPE_DISK) {
+    error = ERROR_SUCCESS;  // a device: nothing to keep
+  } else if (!GetFileSizeEx(old, &size)) {
+    error = GetLastError();
+  } else {
+    judged.differs = static_cast<std::uint64_t>(size.QuadPart) < contents.size();
+    error = readWhole(old, block, [&](std::string_view bytes, LONGLONG offset) {
+      judgeOldBytes(judged, bytes, static_cast<std::uint64_t>(offset), contents);
+      return DWORD{ERROR_SUCCESS};
+    });
+  }
+  if (error == ERROR_SUCCESS && judged.holds_text && judged.differs) {
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    error = std::strlen(ready.path) + kBackupSuffix.size() >= MAX_PATH
+                ? ERROR_FILENAME_EXCED_RANGE
+                : createTemporary(ready.path, carriedAttributes(attributes), ready.backup, copy);
+    if (error == ERROR_SUCCESS) {
+      error = readWhole(old, block, [&](std::string_view bytes, LONGLONG offset) {
+        return writeAt(copy, bytes.data(), static_cast<DWORD>(bytes.size()), offset);
+      });
+      error = finishTemporary(copy, error, ready.path, ready.backup);
+    }
+    backup_failed = error != ERROR_SUCCESS;
+  }
+  CloseHandle(old);
+  return error;
+}
 
-FileWrite replaceFileContents(const char* path, std::string_view contents) {
-  const DWORD attributes = GetFileAttributesA(path);
+// Judges the file to replace and makes ready what takes its place. Returns
+// why it cannot be written; `backup_failed` says when that is its backup.
+DWORD makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) {
+  ready.path = file.path;
+  const DWORD attributes = GetFileAttributesA(file.path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    return {static_cast<int>(error == ERROR_FILE_NOT_FOUND ? writeInPlace(path, contents, true) : error)};
+    if (error != ERROR_FILE_NOT_FOUND) return error;
+    return writeCopy(file.path, file.contents, 0, nullptr, ready.copy);
   }
-  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return {ERROR_ACCESS_DENIED};
-  if (mustWriteInPlace(path, attributes)) return {static_cast<int>(writeInPlace(path, contents, false))};
-  FileWrite result;
-  bool moved = false;
-  const DWORD error = writeReplacement(path, attributes, contents, result, moved);
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
+  if (file.backup)
+    if (const DWORD error = writeBackup(ready, attributes, file.contents, backup_failed); error != ERROR_SUCCESS)
+      return error;
+  ready.way = Way::kInPlace;
+  if (mustWriteInPlace(file.path, attributes)) return ERROR_SUCCESS;
+  ready.way = Way::kCopy;
   // A folder that takes no new file, a copy that could not be given the
-  // file's security, or a file held for longer than a moment: writing in
-  // place may still succeed, and leaves the file whole if not. A copy that
-  // could not be removed is reported instead.
-  if (error != ERROR_SUCCESS && !moved && error != ERROR_SHARING_VIOLATION && result.copy_left[0] == '\0') {
-    result.error = static_cast<int>(writeInPlace(path, contents, false));
-    return result;
+  // file's security: writing in place may still succeed, and leaves the
+  // file whole if not. A copy that could not be removed is reported instead.
+  const DWORD error = writeCopy(file.path, file.contents, attributes, file.path, ready.copy);
+  if (error == ERROR_SUCCESS) return error;
+  if (!removeTemporary(ready.copy)) return error;
+  ready.way = Way::kInPlace;
+  return ERROR_SUCCESS;
+}
+
+// Moves the temporary file `from` to `to` in one step, waiting out a brief
+// hold. MoveFileEx is used rather than ReplaceFile, some of whose failures
+// leave the old file gone or renamed: a failure here leaves both as they were.
+DWORD moveTemporary(char (&from)[MAX_PATH], const char* to, DWORD flags) {
+  const DWORD error = retryWhileHeld([&] {
+    return MoveFileExA(from, to, flags | MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS : GetLastError();
+  });
+  if (error == ERROR_SUCCESS) from[0] = '\0';
+  return error;
+}
+
+// Puts the backup at its name, then the new contents in the file's place.
+// `backup_failed` says when the backup could not take its name.
+DWORD takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& backup_failed) {
+  if (ready.backup[0] != '\0') {
+    char backup_name[MAX_PATH];
+    const std::string_view name = ready.path;
+    const std::size_t size = name.copy(backup_name, name.size());
+    kBackupSuffix.copy(backup_name + size, kBackupSuffix.size());
+    backup_name[size + kBackupSuffix.size()] = '\0';
+    if (const DWORD error = moveTemporary(ready.backup, backup_name, MOVEFILE_REPLACE_EXISTING);
+        error != ERROR_SUCCESS) {
+      backup_failed = true;
+      return error;
+    }
+    backed_up = true;
   }
-  result.error = static_cast<int>(error);
+  if (ready.way == Way::kCreate) return moveTemporary(ready.copy, ready.path, 0);
+  if (ready.way == Way::kCopy) {
+    const DWORD error = moveTemporary(ready.copy, ready.path, MOVEFILE_REPLACE_EXISTING);
+    // A file held for longer than a moment is reported; other refusals of
+    // the move are written in place, unless the copy is left beside it.
+    if (error == ERROR_SUCCESS || error == ERROR_SHARING_VIOLATION || !removeTemporary(ready.copy)) return error;
+  }
+  return writeInPlace(ready.path, contents);
+}
+
+// Removes the temporary file `name`, if any; one that stays is named in
+// `result` as it stands beside the file, after the last backslash.
+void dropTemporary(char (&name)[MAX_PATH], FilesWrite& result) {
+  if (removeTemporary(name) || result.copy_left[0] != '\0') return;
+  const char* base = name;
+  for (const char* at = name; *at != '\0'; ++at)
+    if (*at == '\\' || *at == '/') base = at + 1;
+  std::size_t size = 0;
+  for (; base[size] != '\0' && size + 1 < sizeof result.copy_left; ++size) result.copy_left[size] = base[size];
+  result.copy_left[size] = '\0';
+}
+
+}  // namespace
+
+FilesWrite replaceFiles(const FileReplacement* files, int count) {
+  FilesWrite result;
+  Ready ready[kMaxReplacedFiles];
+  const auto fail = [&](int i, DWORD error) {
+    result.error = static_cast<int>(error);
+    result.failed = i;
+  };
+  for (int i = 0; i < count && result.error == 0; ++i)
+    if (const DWORD error = makeReady(files[i], ready[i], result.backup_failed); error != ERROR_SUCCESS)
+      fail(i, error);
+  for (int i = 0; i < count && result.error == 0; ++i) {
+    if (const DWORD error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed); error != ERROR_SUCCESS) {
+      fail(i, error);
+      break;
+    }
+    result.written = i + 1;
+  }
+  // Whatever was made ready and did not take its place goes again.
+  for (Ready& file : ready) {
+    dropTemporary(file.copy, result);
+    dropTemporary(file.backup, result);
+  }
   return result;
 }
 

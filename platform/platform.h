@@ -47,6 +47,13 @@ void prepareConsoleStreams();
 // either stream is not a console, and on every other platform.
 bool consoleClosesWithProgram();
 
+// True when descriptor `fd` is a console (a terminal), where a person types.
+bool isConsole(int fd);
+
+// The full path of the current folder in `buffer`, or an empty view where it
+// cannot be had (a path longer than the buffer).
+std::string_view currentFolder(char (&buffer)[1024]);
+
 // Reads at most `size` bytes from descriptor `fd`, waiting until at least one
 // is available, also on a descriptor in non-blocking mode. Returns how many
 // were read; 0 means the input has ended (a read error counts as the end,
@@ -59,7 +66,8 @@ bool writeBytes(int fd, const char* data, std::size_t size);
 
 // Opens `path` for reading if it is an ordinary file or a device (a folder,
 // a FIFO or a socket is refused), without ever waiting. Returns a descriptor
-// for readFileBytes and closeFile, or -1.
+// for readFileBytes and closeFile, or -1 with errno set: EISDIR for a
+// folder, EINVAL for another thing that is not a file.
 int openReadableFile(const char* path);
 
 // Reads at most `size` bytes from a descriptor of openReadableFile. Returns

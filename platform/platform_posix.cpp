@@ -29,6 +29,13 @@ void prepareConsoleStreams() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+bool isConsole(int fd) { return isatty(fd) == 1; }
+
+std::string_view currentFolder(char (&buffer)[1024]) {
+  if (getcwd(buffer, sizeof buffer) == nullptr) return {};
+  return buffer;
+}
+
 // A terminal window stays open after its program has ended.
 bool consoleClosesWithProgram() { return false; }
 
@@ -60,7 +67,9 @@ int openReadableFile(const char* path) {
   if (fd < 0) return -1;
   struct stat file;
   if (fstat(fd, &file) == 0 && (S_ISREG(file.st_mode) || S_ISCHR(file.st_mode))) return fd;
+  const int error = S_ISDIR(file.st_mode) ? EISDIR : EINVAL;
   close(fd);
+  errno = error;
   return -1;
 }
 

@@ -1,6 +1,7 @@
 // Windows side of platform.h.
 #include "platform/platform.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -39,6 +40,16 @@ bool consoleClosesWithProgram() {
   return GetConsoleProcessList(processes, 2) == 1;
 }
 
+bool isConsole(int fd) {
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
+}
+
+std::string_view currentFolder(char (&buffer)[1024]) {
+  const DWORD size = GetCurrentDirectoryA(sizeof buffer, buffer);
+  return size > 0 && size < sizeof buffer ? std::string_view(buffer, size) : std::string_view();
+}
+
 std::size_t readBytes(int fd, char* buffer, std::size_t size) {
   const int n = _read(fd, buffer, transferSize(size));
   return n > 0 ? static_cast<std::size_t>(n) : 0;
@@ -56,11 +67,17 @@ bool writeBytes(int fd, const char* data, std::size_t size) {
 
 int openReadableFile(const char* path) {
   const int fd = _open(path, _O_RDONLY | _O_BINARY);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    // A folder cannot be opened as a file, which says only "Permission denied".
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) errno = EISDIR;
+    return -1;
+  }
   struct _stat file;
   const int type = _fstat(fd, &file) == 0 ? file.st_mode & _S_IFMT : 0;
   if (type == _S_IFREG || type == _S_IFCHR) return fd;
   _close(fd);
+  errno = type == _S_IFDIR ? EISDIR : EINVAL;
   return -1;
 }
 
