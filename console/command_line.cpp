@@ -48,6 +48,8 @@ void printHelp(ConsoleStream& out) {
             "from a numbered menu; both files must exist. Without options the lists\n"
             "start empty, writing replaces what the files held, and every answer is\n"
             "one word: a name and a path typed on one line answer both prompts.\n"
+            "7 writes both files or neither, keeping each old menu that held entries\n"
+            "beside it as games.ini.bak or apps.ini.bak.\n"
             "\n"
             "  --keep     start from the entries the two files hold now instead of\n"
             "             empty lists; a file with a line that cannot be kept whole\n"
@@ -60,7 +62,8 @@ void printHelp(ConsoleStream& out) {
             "               m. Move Game      n. Move App\n"
             "               e. Change Game    f. Change App\n"
             "             Nothing is written before 7, nor over a file changed\n"
-            "             elsewhere since it was read until 7 is chosen again\n"
+            "             elsewhere since it was read until 7 is chosen again;\n"
+            "             8 after a change not written asks for 8 again\n"
             "  -h, --help print this text\n"
             "  --version  print the version\n");
 }
