@@ -223,7 +223,8 @@ Outcome runEditDialogue(const Dialogue& dialogue, const Command& command) {
 
 // A menu file's name alone, as it stands in its folder.
 std::string_view baseName(std::string_view path) {
-  return path.substr(path.find_last_of(HVN_PATH_SEPARATOR) + 1);
+  const std::size_t name = path.find_last_of(HVN_PATH_SEPARATOR) + 1;
+  return {path.data() + name, path.size() - name};
 }
 
 // "1 game", "2 apps": how many entries a file was written with.

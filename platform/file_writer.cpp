@@ -9,6 +9,7 @@ void judgeOldBytes(OldBytes& old, std::string_view block, std::uint64_t offset, 
   if (old.differs) return;
   const std::size_t shared =
       offset >= contents.size() ? 0 : std::min<std::size_t>(block.size(), contents.size() - offset);
-  old.differs = block.substr(0, shared) != contents.substr(offset, shared) ||
+  // Views made by hand, as substr could throw.
+  old.differs = std::string_view(block.data(), shared) != std::string_view(contents.data() + offset, shared) ||
                 block.find_first_not_of(kLineEnds, shared) != std::string_view::npos;
 }
