@@ -140,12 +140,13 @@ bool readBlocks(int fd, MenuFileStamp& stamp, Take take) {
 
 }  // namespace
 
-std::string_view checkMenuFile(const char* path) {
-  const int fd = openReadableFile(path);
+std::string_view checkMenuFile(const char* path, char (&refusal)[kRefusalSize]) {
+  const int fd = openToRead(path, refusal);
   if (fd >= 0) {
     closeFile(fd);
     return {};
   }
+  if (refusal[0] != '\0') return refusal;
   return errno == EINVAL ? "not a file" : std::strerror(errno);
 }
 
@@ -161,7 +162,8 @@ FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const b
 MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp) {
   // Opened without waiting, and only as a file or a device: a FIFO put in the
   // file's place since the start-up check would stall the start.
-  const int fd = openReadableFile(path);
+  char refusal[kRefusalSize];
+  const int fd = openToRead(path, refusal);
   if (fd < 0) return {1, kUnreadable};
   Reader reader;
   MenuFileStamp read_as;
@@ -185,7 +187,8 @@ MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stam
 
 MenuFileStamp stampMenuFile(const char* path) {
   MenuFileStamp now;
-  const int fd = openReadableFile(path);
+  char refusal[kRefusalSize];
+  const int fd = openToRead(path, refusal);
   if (fd < 0) return now;
   // No further than any menu the lists can hold, so that a device without
   // end cannot stall it.
@@ -196,7 +199,8 @@ MenuFileStamp stampMenuFile(const char* path) {
 
 bool unchangedSince(const char* path, const MenuFileStamp& stamp) {
   MenuFileStamp now;
-  const int fd = openReadableFile(path);
+  char refusal[kRefusalSize];
+  const int fd = openToRead(path, refusal);
   if (fd >= 0) {
     readBlocks(fd, now, [&](std::string_view) { return now.size <= stamp.size; });
     closeFile(fd);

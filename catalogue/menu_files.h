@@ -18,10 +18,10 @@ inline constexpr char kGameMenuPath[] =
 inline constexpr char kAppMenuPath[] =
     "." HVN_PATH_SEPARATOR "hvn" HVN_PATH_SEPARATOR "ini" HVN_PATH_SEPARATOR "apps.ini";
 
-// Why the menu file at `path` cannot be opened for reading, or an empty view
-// when it can and is an ordinary file or a device (not a folder, FIFO or
-// socket). Nothing is read.
-std::string_view checkMenuFile(const char* path);
+// Why the menu file at `path` cannot be opened for reading (see openToRead),
+// in words that may be kept in `refusal`, or an empty view when it can.
+// Nothing is read.
+std::string_view checkMenuFile(const char* path, char (&refusal)[kRefusalSize]);
 
 // Rewrites the app menu and then the game menu, one "name==path" line with CR
 // LF per entry, both or neither where that can be known, the old menus kept

@@ -267,9 +267,11 @@ void sayNotWritten(ConsoleStream& console, const FilesWrite& result) {
   char words[256];
   const char* const path = kWritten[result.failed].path;
   writeTexts(console, {kCouldNotWrite, path, result.backup_failed ? kBackupSuffix : std::string_view(), ": ",
-                       describeSystemError(result.error, words)});
+                       result.refusal[0] != '\0' ? result.refusal : describeSystemError(result.error, words)});
   if (result.copy_left[0] != '\0') writeTexts(console, {"; its copy ", result.copy_left, " could not be removed"});
-  if (result.written == 0) {
+  if (result.mixed) {
+    writeTexts(console, {"; it now holds neither its old menu nor the new one"});
+  } else if (result.written == 0) {
     writeTexts(console, {"; nothing was written"});
     if (result.backup_failed) writeTexts(console, {", and 7 again writes without a backup"});
   } else if (result.written <= result.failed) {
@@ -394,7 +396,8 @@ int endOfInput(const Session& session) {
 // failed write, or with edits not written.
 int runMenuSession(ConsoleStream& console, bool keep_menus) {
   for (const char* path : {kGameMenuPath, kAppMenuPath}) {
-    const std::string_view why = checkMenuFile(path);
+    char refusal[kRefusalSize];
+    const std::string_view why = checkMenuFile(path, refusal);
     if (why.empty()) continue;
     writeText(console, kFileCheckFailed);
     flushOutput(console);

@@ -5,11 +5,15 @@
 #ifndef HALVANE_PLATFORM_FILE_WRITER_H_
 #define HALVANE_PLATFORM_FILE_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 // Most files replaced together.
 inline constexpr int kMaxReplacedFiles = 2;
+
+// Room for a refusal in the program's own words.
+inline constexpr std::size_t kRefusalSize = 512;
 
 // The name a file's old contents are kept under, after its own name.
 inline constexpr std::string_view kBackupSuffix = ".bak";
@@ -29,14 +33,17 @@ struct FileReplacement {
 // contents; a file whose folder could not be flushed counts among them.
 // `backed_up[i]` says that file i's old contents are in its backup.
 // `copy_left` names a temporary file that could not be removed again, beside
-// the file; it is empty whenever none was left.
+// the file; it is empty whenever none was left. `refusal`, where not empty,
+// says in the program's own words why a step to the file was not taken.
 struct FilesWrite {
   int error = 0;
   int failed = -1;
   int written = 0;
   bool backup_failed = false;
+  bool mixed = false;  // file `failed` holds neither its old contents nor its new
   bool backed_up[kMaxReplacedFiles] = {};
   char copy_left[288] = "";
+  char refusal[kRefusalSize] = "";
 };
 
 // Makes each `contents` the whole of its file, the files in order. First
@@ -50,9 +57,11 @@ struct FilesWrite {
 // before the file changes, so a kill leaves the old contents at the file's
 // name or at the backup's.
 //
-// A symbolic link is followed, but never from something one unprivileged
-// user owns to something another user (root included) owns: no other user can
-// steer the write to a file of their choosing (EPERM). An ordinary file is
+// A symbolic link is followed, but never from something another
+// unprivileged user owns (neither root nor this user) to something someone
+// else owns, and a file with several names in a folder others may write is
+// not used: no other user can steer the write to a file of their choosing
+// (EPERM, with `refusal` naming the step). An ordinary file is
 // replaced whole by a copy that takes the old one's owner, group,
 // permissions, ACL and extended attributes (Windows: its security and
 // attributes). Where no copy can take its place (several names, a device, a
@@ -64,6 +73,14 @@ struct FilesWrite {
 // vanished is made anew in its own folder, never through a link. A file marked
 // read-only is never written, and no open waits for long.
 FilesWrite replaceFiles(const FileReplacement* files, int count);
+
+// Opens the file at `path` for reading, reached and judged as replaceFiles
+// reaches and judges it, so that nothing another user could have steered
+// this one to is ever opened, and only if it is an ordinary file or a
+// device; never waits. Returns a descriptor for readFileBytes and closeFile,
+// or -1 with errno set: EISDIR for a folder, EINVAL for anything else that
+// is not a file, EPERM for a step not taken, with its words in `refusal`.
+int openToRead(const char* path, char (&refusal)[kRefusalSize]);
 
 // The system's own words for error number `error`, as replaceFiles gives
 // it, without a final period or line end, in the code page the console

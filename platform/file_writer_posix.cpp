@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -48,20 +49,49 @@ struct Descriptor {
   }
 };
 
-// A step from something an unprivileged user owns to something another user
-// owns: that user could have pointed it anywhere, so it is not taken. A step
-// from root's is always safe.
-bool unsafeStep(const struct stat& from, const struct stat& to) {
-  return from.st_uid != 0 && from.st_uid != to.st_uid;
+// Who owns something, as a refusal names them: "root", "you", "nobody".
+std::string ownerOf(uid_t uid) {
+  if (uid == geteuid()) return "you";
+  char buffer[1024];
+  passwd entry;
+  passwd* found = nullptr;
+  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) return found->pw_name;
+  return "user " + std::to_string(uid);
 }
 
-// The folder a path leads to, opened as a path, and the last part's name in it.
+// Whose something is: "root's", "yours", "nobody's".
+std::string whose(uid_t uid) { return uid == geteuid() ? "yours" : ownerOf(uid) + "'s"; }
+
+// The folder a path leads to, opened as a path, and the last part's name in
+// it; or, where a step was not taken, why, in words.
 struct Place {
   Descriptor folder;
   struct stat folder_info {};
+  std::string folder_where;  // the folder as the walk reached it: "hvn/ini"
   std::string name;
   bool exists = false;
+  struct stat info {};  // of the last part, where it exists
+  std::string refusal;
 };
+
+// Judges a step of the walk from `from` to `to`, each named as the walk
+// reached it. One from something another unprivileged user owns (neither
+// root nor this user) to something someone else owns is not taken, since
+// that user could have pointed it anywhere; one from this user's or root's
+// is. Returns EPERM, with the refusal in words, or 0.
+int judgeStep(Place& place, const std::string& from_where, const struct stat& from, const std::string& to_where,
+              const struct stat& to) {
+  if (from.st_uid == 0 || from.st_uid == geteuid() || from.st_uid == to.st_uid) return 0;
+  place.refusal = from_where + " is " + whose(from.st_uid) + " and leads to " + to_where + ", which is " +
+                  whose(to.st_uid) + "; not followed, as " + ownerOf(from.st_uid) + " could have pointed it anywhere";
+  return EPERM;
+}
+
+// `part` named after the folder `where`, as the walk reached it.
+std::string named(const std::string& where, const std::string& part) {
+  if (where.empty() || where == ".") return part;
+  return where == "/" ? "/" + part : where + "/" + part;
+}
 
 constexpr int kMaxLinks = 40;  // as the kernel's own limit
 
@@ -74,13 +104,16 @@ int openStart(bool absolute, Descriptor& at, struct stat& info) {
 }
 
 // Follows `path` one part at a time from the current folder, each symbolic
-// link once, judging every step with unsafeStep, to the folder of its last
-// part. The last part is looked at but not opened: that is the writer's.
+// link once, judging every step with judgeStep, to the folder of its last
+// part. A step into a mount point is taken, since no user but root makes
+// one. The last part is looked at but not opened.
 int findPlace(const char* path, Place& place) {
   std::string todo = path;
   struct stat previous {};
+  std::string previous_where = todo[0] == '/' ? "/" : ".";
   if (const int error = openStart(todo[0] == '/', place.folder, previous); error != 0) return error;
   place.folder_info = previous;
+  place.folder_where = previous_where;
   int links = 0;
   for (std::size_t at = 0;;) {
     while (at < todo.size() && todo[at] == '/') ++at;
@@ -92,14 +125,16 @@ int findPlace(const char* path, Place& place) {
     if (part.empty() || (part == "." && last)) return EISDIR;
     at = end;
     if (part == ".") continue;
+    const std::string where = named(place.folder_where, part);
     struct stat entry;
     if (part != ".." && fstatat(place.folder.fd, part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT || !last) return errno;
       place.name = part;
       return 0;
     }
-    if (part != ".." && unsafeStep(previous, entry)) return EPERM;
+    // A link is judged here, a folder once opened, the file by judgeFile.
     if (part != ".." && S_ISLNK(entry.st_mode)) {
+      if (const int error = judgeStep(place, previous_where, previous, where, entry); error != 0) return error;
       if (++links > kMaxLinks) return ELOOP;
       char target[PATH_MAX];
       const ssize_t size = readlinkat(place.folder.fd, part.c_str(), target, sizeof target);
@@ -109,28 +144,56 @@ int findPlace(const char* path, Place& place) {
       if (last) todo.pop_back();
       at = 0;
       previous = entry;
+      previous_where = where;
       if (target[0] == '/') {
         struct stat root;
         if (const int error = openStart(true, place.folder, root); error != 0) return error;
-        if (unsafeStep(previous, root)) return EPERM;
+        if (const int error = judgeStep(place, previous_where, previous, "/", root); error != 0) return error;
         previous = place.folder_info = root;
+        previous_where = place.folder_where = "/";
       }
       continue;
     }
     if (last && part != "..") {
       place.name = part;
       place.exists = true;
+      place.info = entry;
       return 0;
     }
     Descriptor next(openat(place.folder.fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info;
     if (next.fd < 0 || fstat(next.fd, &info) != 0) return errno;
-    if (unsafeStep(previous, info)) return EPERM;
+    if (part == ".." || info.st_dev == place.folder_info.st_dev)
+      if (const int error = judgeStep(place, previous_where, previous, where, info); error != 0) return error;
     place.folder.reset(next.fd);
     next.fd = -1;
     previous = place.folder_info = info;
+    previous_where = place.folder_where = where;
     if (last) return EISDIR;
   }
+}
+
+// Judges the file the walk found, open as `file`, against its folder: a file
+// another user could have steered this one to is refused (EPERM, with the
+// refusal in words), as is anything but a file or a device (EINVAL; EISDIR
+// for a folder). A plain file with one name that is this user's own is
+// theirs to use, whoever owns the folder. A file with several names in a
+// folder that others may write could be another user's file linked there,
+// whatever fs.protected_hardlinks says: that is refused too.
+int judgeFile(Place& place, const struct stat& file) {
+  if (S_ISDIR(file.st_mode)) return EISDIR;
+  if (!S_ISREG(file.st_mode) && !S_ISCHR(file.st_mode)) return EINVAL;
+  const bool own_plain_file = S_ISREG(file.st_mode) && file.st_nlink == 1 && file.st_uid == geteuid();
+  if (!own_plain_file)
+    if (const int error = judgeStep(place, place.folder_where, place.folder_info, named(place.folder_where, place.name), file);
+        error != 0)
+      return error;
+  if (S_ISREG(file.st_mode) && file.st_nlink > 1 && (place.folder_info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    place.refusal = named(place.folder_where, place.name) + " has " + std::to_string(file.st_nlink) +
+                    " names in a folder others may write; not used, as another user could have linked it there";
+    return EPERM;
+  }
+  return 0;
 }
 
 // Writes all of `contents` at `offset` of the file. Returns 0 or the error.
@@ -157,8 +220,9 @@ const char* blankBlock() {
 
 // Writes `contents` followed by `blanks` blank-line bytes at `offset`, in one
 // call where the blanks fit in IOV_MAX blocks (any file of menu size does),
-// so that no moment shows the one without the other.
-int writeWithBlanks(int fd, std::string_view contents, std::size_t blanks, off_t offset) {
+// so that no moment shows the one without the other. `written` counts the
+// bytes that went in, also when a later call fails.
+int writeWithBlanks(int fd, std::string_view contents, std::size_t blanks, off_t offset, std::size_t& written) {
   iovec pieces[IOV_MAX];
   int count = 0;
   std::size_t left = blanks;
@@ -177,6 +241,7 @@ int writeWithBlanks(int fd, std::string_view contents, std::size_t blanks, off_t
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n < 0 ? errno : EIO;
     offset += n;
+    written += static_cast<std::size_t>(n);
     for (std::size_t done = static_cast<std::size_t>(n); done > 0 && first < count;) {
       const std::size_t taken = std::min(done, pieces[first].iov_len);
       pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + taken;
@@ -185,7 +250,7 @@ int writeWithBlanks(int fd, std::string_view contents, std::size_t blanks, off_t
       if (pieces[first].iov_len == 0) ++first;
     }
   }
-  return left == 0 ? 0 : writeWithBlanks(fd, {}, left, offset);
+  return left == 0 ? 0 : writeWithBlanks(fd, {}, left, offset, written);
 }
 
 // Overwrites the open file `fd`, of `old_size` bytes, with `contents`,
@@ -193,11 +258,16 @@ int writeWithBlanks(int fd, std::string_view contents, std::size_t blanks, off_t
 // lines (taken back if there is no room), then the new contents, padded
 // with blank lines to the old length, are written in one call, and only
 // then is it cut to the new length and flushed. A kill at any point leaves
-// the old menu or the new one, followed at most by blank lines.
-int overwrite(int fd, off_t old_size, std::string_view contents) {
+// the old menu or the new one, followed at most by blank lines. A write cut
+// short that then fails (a full disk, a quota: a copy-on-write file system
+// needs room even to overwrite) puts `old`, the old bytes, back; `mixed`
+// says when even that failed, and the file holds neither menu.
+int overwrite(int fd, std::string_view old, std::string_view contents, bool& mixed) {
+  const off_t old_size = static_cast<off_t>(old.size());
   const off_t new_size = static_cast<off_t>(contents.size());
+  std::size_t written = 0;
   if (new_size > old_size) {
-    if (const int error = writeWithBlanks(fd, {}, static_cast<std::size_t>(new_size - old_size), old_size);
+    if (const int error = writeWithBlanks(fd, {}, static_cast<std::size_t>(new_size - old_size), old_size, written);
         error != 0) {
       // Should taking the blank lines back fail too, they are only blank.
       [[maybe_unused]] const int taken_back = ftruncate(fd, old_size);
@@ -205,14 +275,17 @@ int overwrite(int fd, off_t old_size, std::string_view contents) {
     }
   }
   const std::size_t blanks = old_size > new_size ? static_cast<std::size_t>(old_size - new_size) : 0;
-  int error = writeWithBlanks(fd, contents, blanks, 0);
+  written = 0;
+  int error = writeWithBlanks(fd, contents, blanks, 0, written);
+  if (error != 0 && written > 0) mixed = writeAt(fd, old, 0) != 0;
   if (error == 0 && blanks > 0 && ftruncate(fd, new_size) != 0) error = errno;
   if (error == 0 && fsync(fd) != 0) error = errno;
   return error;
 }
 
-// Writes `contents` into the device or file open as `fd`.
-int writeInPlace(int fd, const struct stat& file, std::string_view contents) {
+// Writes `contents` into the device or file open as `fd`; `old` holds the
+// file's bytes as they were.
+int writeInPlace(int fd, const struct stat& file, std::string_view old, std::string_view contents, bool& mixed) {
   if (S_ISCHR(file.st_mode)) {
     while (!contents.empty()) {
       const ssize_t n = write(fd, contents.data(), contents.size());
@@ -222,7 +295,7 @@ int writeInPlace(int fd, const struct stat& file, std::string_view contents) {
     }
     return 0;
   }
-  return overwrite(fd, file.st_size, contents);
+  return overwrite(fd, old, contents, mixed);
 }
 
 // The name of the ACL that decides who may use a file.
@@ -363,7 +436,23 @@ struct Ready {
   Way way = Way::kCreate;
   std::string copy;    // the temporary name of the new contents, if any
   std::string backup;  // the temporary name of the old contents, if any
+  bool mixed = false;  // written in place, cut short, and the old bytes not put back
 };
+
+// Reads the old file at `ready`'s place whole, through a second descriptor
+// of the same file, opened as the first was. Returns 0 or why it could not.
+int readOldBytes(const Ready& ready, std::vector<char>& bytes) {
+  const Place& place = ready.place;
+  const Descriptor reader(openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (reader.fd < 0 || fstat(reader.fd, &info) != 0) return errno;
+  if (info.st_dev != ready.old.st_dev || info.st_ino != ready.old.st_ino) return EAGAIN;  // swapped meanwhile
+  bytes.clear();
+  return readWhole(reader.fd, [&](std::string_view block, off_t) {
+    bytes.insert(bytes.end(), block.begin(), block.end());
+    return 0;
+  });
+}
 
 // Writes `contents` to a new file beside the one at `place`, flushed and
 // closed, its name in `name`. Given `like`, the old file, the copy takes all
@@ -427,8 +516,7 @@ int makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) {
   // whether this user may write it.
   ready.file.reset(openat(place.folder.fd, place.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (ready.file.fd < 0 || fstat(ready.file.fd, &ready.old) != 0) return errno;
-  if (unsafeStep(place.folder_info, ready.old)) return EPERM;
-  if (!S_ISREG(ready.old.st_mode) && !S_ISCHR(ready.old.st_mode)) return EINVAL;
+  if (const int error = judgeFile(place, ready.old); error != 0) return error;
   // A file without any write bit is read-only, even to root, as the
   // read-only attribute is on Windows.
   if (S_ISREG(ready.old.st_mode) && (ready.old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
@@ -445,9 +533,12 @@ int makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) {
   const int error = writeCopy(place, file.contents, &ready, ready.copy);
   // No copy can be made (a folder that takes no new file, a copy that could
   // not be given the old one's owner or attributes): the file is written in
-  // place instead, unless the copy is left beside it.
+  // place instead, unless the copy is left beside it or there was no room.
   if (error == 0) return 0;
   if (!removeTemporary(place, ready.copy)) return error;
+  // Where there was no room for a copy there is none to overwrite in place
+  // on a copy-on-write file system either; the file stays as it was.
+  if (error == ENOSPC || error == EDQUOT) return error;
   ready.way = Way::kInPlace;
   return 0;
 }
@@ -479,13 +570,43 @@ int takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& ba
     const int error = errno;
     if (ready.way == Way::kCreate || !removeTemporary(place, ready.copy)) return error;
   }
-  int error = writeInPlace(ready.file.fd, ready.old, contents);
+  // The old bytes, kept to be put back should the write be cut short.
+  std::vector<char> old;
+  int error = S_ISREG(ready.old.st_mode) ? readOldBytes(ready, old) : 0;
+  if (error != 0) return error;
+  error = writeInPlace(ready.file.fd, ready.old, {old.data(), old.size()}, contents, ready.mixed);
   if (!ready.file.release() && error == 0) error = errno;
   if (error == 0 && backed_up) unflushed = flushFolder(place);
   return error;
 }
 
 }  // namespace
+
+int openToRead(const char* path, char (&refusal)[kRefusalSize]) {
+  refusal[0] = '\0';
+  Place place;
+  int error = findPlace(path, place);
+  if (error == 0 && !place.exists) error = ENOENT;
+  // Judged before it is opened, so that nothing another user put there (a
+  // FIFO with a writer waiting, a device) is ever opened.
+  if (error == 0) error = judgeFile(place, place.info);
+  Descriptor file;
+  struct stat opened;
+  if (error == 0) {
+    file.reset(openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd < 0 || fstat(file.fd, &opened) != 0) error = errno;
+  }
+  // Another file that took the name since it was judged is not read.
+  if (error == 0 && (opened.st_dev != place.info.st_dev || opened.st_ino != place.info.st_ino)) error = EAGAIN;
+  if (error == 0) {
+    const int fd = file.fd;
+    file.fd = -1;
+    return fd;
+  }
+  refusal[place.refusal.copy(refusal, sizeof refusal - 1)] = '\0';
+  errno = error;
+  return -1;
+}
 
 FilesWrite replaceFiles(const FileReplacement* files, int count) {
   FilesWrite result;
@@ -494,13 +615,18 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
     result.error = error;
     result.failed = i;
   };
-  for (int i = 0; i < count && result.error == 0; ++i)
-    if (const int error = makeReady(files[i], ready[i], result.backup_failed); error != 0) fail(i, error);
+  for (int i = 0; i < count && result.error == 0; ++i) {
+    if (const int error = makeReady(files[i], ready[i], result.backup_failed); error != 0) {
+      fail(i, error);
+      result.refusal[ready[i].place.refusal.copy(result.refusal, sizeof result.refusal - 1)] = '\0';
+    }
+  }
   int unflushed_file = -1, unflushed = 0;
   for (int i = 0; i < count && result.error == 0; ++i) {
     int not_flushed = 0;
     if (const int error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed, not_flushed); error != 0) {
       fail(i, error);
+      result.mixed = ready[i].mixed;
       break;
     }
     result.written = i + 1;

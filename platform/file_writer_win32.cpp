@@ -2,8 +2,13 @@
 #include "platform/file_writer.h"
 
 #include <charconv>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -34,8 +39,9 @@ DWORD seek(HANDLE file, LONGLONG offset) {
 }
 
 // Writes all of `contents` at `offset`, in one call unless the system takes
-// less; a byte-range lock held for a moment is waited for.
-DWORD writeAt(HANDLE file, const char* contents, DWORD size, LONGLONG offset) {
+// less; a byte-range lock held for a moment is waited for. `done`, if given,
+// counts the bytes that went in, also when a later call fails.
+DWORD writeAt(HANDLE file, const char* contents, DWORD size, LONGLONG offset, DWORD* done = nullptr) {
   while (size > 0) {
     DWORD written = 0;
     const DWORD error = retryWhileHeld([&] {
@@ -45,6 +51,7 @@ DWORD writeAt(HANDLE file, const char* contents, DWORD size, LONGLONG offset) {
     });
     if (error != ERROR_SUCCESS) return error;
     if (written == 0) return ERROR_WRITE_FAULT;
+    if (done != nullptr) *done += written;
     contents += written;
     size -= written;
     offset += written;
@@ -63,18 +70,25 @@ void fillBlanks(char* bytes, std::size_t size) {
 // then the new contents, padded with blank lines to the old length, are
 // written in one call, and only then is it cut and flushed. A kill, or a cut
 // refused because another program maps the file, leaves the old menu or the
-// new one, followed at most by blank lines. Anything but a disk file (NUL,
-// say) is just written to.
-DWORD overwrite(HANDLE file, const char* contents, DWORD size) {
+// new one, followed at most by blank lines. A write cut short that then
+// fails (an NTFS-compressed file on a full disk) puts the old bytes back;
+// `mixed` says when even that failed. Anything but a disk file (NUL, say)
+// is just written to.
+DWORD overwrite(HANDLE file, const char* contents, DWORD size, bool& mixed) {
   if (GetFileType(file) != FILE_TYPE_DISK) return writeAt(file, contents, size, 0);
   LARGE_INTEGER old_size;
   if (!GetFileSizeEx(file, &old_size)) return GetLastError();
   const LONGLONG old_length = old_size.QuadPart;
   if (old_length > MAXDWORD) return ERROR_FILE_TOO_LARGE;
   const DWORD longer = static_cast<DWORD>(old_length > size ? old_length : size);
-  char* const padded = static_cast<char*>(std::malloc(longer > 0 ? longer : 1));
+  // The new menu padded to the longer length, then the old bytes, kept to be
+  // put back should the write be cut short.
+  char* const padded = static_cast<char*>(std::malloc(longer + static_cast<DWORD>(old_length) + 1));
   if (padded == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  DWORD error = ERROR_SUCCESS;
+  char* const old = padded + longer;
+  DWORD error = seek(file, 0);
+  for (DWORD got = 0, n = 1; error == ERROR_SUCCESS && got < old_length && n > 0; got += n)
+    if (!ReadFile(file, old + got, static_cast<DWORD>(old_length) - got, &n, nullptr)) error = GetLastError();
   if (size > old_length) {
     fillBlanks(padded, size - static_cast<DWORD>(old_length));
     error = writeAt(file, padded, size - static_cast<DWORD>(old_length), old_length);
@@ -83,7 +97,10 @@ DWORD overwrite(HANDLE file, const char* contents, DWORD size) {
   if (error == ERROR_SUCCESS) {
     for (DWORD i = 0; i < size; ++i) padded[i] = contents[i];
     fillBlanks(padded + size, longer - size);
-    error = writeAt(file, padded, longer, 0);
+    DWORD done = 0;
+    error = writeAt(file, padded, longer, 0, &done);
+    if (error != ERROR_SUCCESS && done > 0)
+      mixed = writeAt(file, old, static_cast<DWORD>(old_length), 0) != ERROR_SUCCESS;
   }
   std::free(padded);
   if (error == ERROR_SUCCESS && longer > size) {
@@ -97,15 +114,15 @@ DWORD overwrite(HANDLE file, const char* contents, DWORD size) {
 // Writes `contents` into the file itself. The file is opened as it is, not
 // created anew, so it keeps its attributes, security and streams (a hidden
 // or system file cannot be created over).
-DWORD writeInPlace(const char* path, std::string_view contents) {
+DWORD writeInPlace(const char* path, std::string_view contents, bool& mixed) {
   HANDLE file = INVALID_HANDLE_VALUE;
   DWORD error = retryWhileHeld([&] {
-    file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   });
   if (error != ERROR_SUCCESS) return error;
-  error = overwrite(file, contents.data(), static_cast<DWORD>(contents.size()));
+  error = overwrite(file, contents.data(), static_cast<DWORD>(contents.size()), mixed);
   if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
   return error;
 }
@@ -159,49 +176,46 @@ bool mustWriteInPlace(const char* path, DWORD attributes) {
   return !ordinary || hasNamedStreams(path);
 }
 
-constexpr SECURITY_INFORMATION kSecurity =
-    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+constexpr SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
 
-// The owner, group and DACL of the file at `path`, in a buffer to be freed,
-// or null with the reason in `error`; ERROR_NOT_SUPPORTED on a volume
-// without security (FAT).
-void* securityOf(const char* path, DWORD& size, DWORD& error) {
-  size = 0;
-  if (GetFileSecurityA(path, kSecurity, nullptr, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    error = GetLastError();
-    return nullptr;
-  }
-  void* const security = std::malloc(size);
-  error = security == nullptr ? ERROR_NOT_ENOUGH_MEMORY : ERROR_SUCCESS;
-  if (security != nullptr && !GetFileSecurityA(path, kSecurity, security, size, &size)) {
-    error = GetLastError();
-    std::free(security);
-    return nullptr;
-  }
-  return security;
+// Some of a file's security, in a buffer of its own, freed with it; none on
+// a volume without security (FAT).
+struct Security {
+  void* bytes = nullptr;
+  DWORD size = 0;
+  Security() = default;
+  Security(const Security&) = delete;
+  Security& operator=(const Security&) = delete;
+  ~Security() { std::free(bytes); }
+};
+
+// Reads the security of the `kinds` asked for of the file at `path`.
+// Returns why it could not; a volume without security has none to read.
+DWORD readSecurity(const char* path, SECURITY_INFORMATION kinds, Security& security) {
+  DWORD size = 0;
+  if (GetFileSecurityA(path, kinds, nullptr, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    return GetLastError() == ERROR_NOT_SUPPORTED ? ERROR_SUCCESS : GetLastError();
+  security.bytes = std::malloc(size);
+  if (security.bytes == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  security.size = size;
+  if (GetFileSecurityA(path, kinds, security.bytes, size, &size)) return ERROR_SUCCESS;
+  const DWORD error = GetLastError();
+  std::free(security.bytes);
+  security.bytes = nullptr;
+  return error;
 }
 
-// Gives the copy `temporary` the security of the file at `path`: its DACL,
-// and its owner and group where this user may set them. A copy made in the
-// same folder inherits what a file there usually has, so only a file whose
-// security differs from that (a protected DACL, an entry of its own, another
-// owner) needs it set. Returns why it could not be; a volume without
-// security has none to give.
-DWORD carrySecurity(const char* path, const char* temporary) {
-  DWORD old_size = 0, copy_size = 0, error = ERROR_SUCCESS;
-  void* const old = securityOf(path, old_size, error);
-  if (old == nullptr) return error == ERROR_NOT_SUPPORTED ? ERROR_SUCCESS : error;
-  void* const copy = securityOf(temporary, copy_size, error);
-  const bool same = copy != nullptr && copy_size == old_size && std::memcmp(old, copy, old_size) == 0;
-  if (same || SetFileSecurityA(temporary, kSecurity, old) ||
-      SetFileSecurityA(temporary, DACL_SECURITY_INFORMATION, old)) {
-    error = ERROR_SUCCESS;
-  } else {
-    error = GetLastError();
-  }
-  std::free(copy);
-  std::free(old);
-  return error;
+// Gives the file at `path` the security of the `kinds` that `wanted` holds,
+// where its own differs: a file made in the same folder inherits what a file
+// there usually has, and under Wine setting it anyway rewrites the file's
+// mode. Returns why it could not.
+DWORD giveSecurity(const char* path, SECURITY_INFORMATION kinds, const Security& wanted) {
+  if (wanted.bytes == nullptr) return ERROR_SUCCESS;
+  Security now;
+  if (readSecurity(path, kinds, now) == ERROR_SUCCESS && now.size == wanted.size &&
+      std::memcmp(now.bytes, wanted.bytes, now.size) == 0)
+    return ERROR_SUCCESS;
+  return SetFileSecurityA(path, kinds, wanted.bytes) ? ERROR_SUCCESS : GetLastError();
 }
 
 // How a file's new contents take its place.
@@ -212,12 +226,18 @@ enum class Way {
 };
 
 // A file made ready to change: judged, and its new contents (for a copy) and
-// its backup written and flushed beside it under temporary names.
+// its backup written and flushed beside it under temporary names. Each takes
+// the old file's owner and group, where this user may give them, before it
+// is moved, and its DACL only once moved: a DACL that lets this user write
+// but not delete would leave a copy that could be neither moved nor removed.
 struct Ready {
   const char* path = nullptr;
   Way way = Way::kCreate;
+  Security owner;  // the old file's owner and group
+  Security dacl;   // the old file's DACL
   char copy[MAX_PATH] = "";    // the temporary name of the new contents, if any
   char backup[MAX_PATH] = "";  // the temporary name of the old contents, if any
+  bool mixed = false;          // written in place, cut short, and the old bytes not put back
 };
 
 // Creates a new file beside `path`, named after it so that one left by a
@@ -248,24 +268,24 @@ DWORD carriedAttributes(DWORD attributes) {
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
 }
 
-// Flushes and closes a temporary file; then, where `like` names the file it
-// stands for, gives it that file's security.
-DWORD finishTemporary(HANDLE file, DWORD error, const char* like, const char* name) {
+// Flushes and closes a temporary file; then, given `owner`, the owner and
+// group of the file it stands for, gives it them where this user may.
+DWORD finishTemporary(HANDLE file, DWORD error, const Security* owner, const char* name) {
   if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
   if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-  if (error == ERROR_SUCCESS && like != nullptr) error = carrySecurity(like, name);
+  if (error == ERROR_SUCCESS && owner != nullptr) giveSecurity(name, kOwnerAndGroup, *owner);
   return error;
 }
 
 // Writes `contents` to a new file beside `path`, flushed, its name in
-// `name`. With `like`, the copy takes the attributes and security of the
-// file it is to replace; otherwise it is made as any new file is.
-DWORD writeCopy(const char* path, std::string_view contents, DWORD attributes, const char* like,
+// `name`. Given `owner`, the copy takes the attributes, owner and group of
+// the file it is to replace; otherwise it is made as any new file is.
+DWORD writeCopy(const char* path, std::string_view contents, DWORD attributes, const Security* owner,
                 char (&name)[MAX_PATH]) {
   HANDLE file = INVALID_HANDLE_VALUE;
   const DWORD error = createTemporary(path, carriedAttributes(attributes), name, file);
   if (error != ERROR_SUCCESS) return error;
-  return finishTemporary(file, writeAt(file, contents.data(), static_cast<DWORD>(contents.size()), 0), like, name);
+  return finishTemporary(file, writeAt(file, contents.data(), static_cast<DWORD>(contents.size()), 0), owner, name);
 }
 
 // Removes the temporary file `name`, if any. False when it is still there.
@@ -293,7 +313,7 @@ DWORD readWhole(HANDLE file, char (&block)[16 * 1024], Take take) {
 }
 
 // Where the file holds anything but blank lines and is to change, copies its
-// bytes beside it, flushed, with its attributes and security. Returns why the
+// bytes beside it, flushed, with its attributes, owner and group. Returns why the
 // file could not be read or (with `backup_failed`) no backup could be made.
 DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, bool& backup_failed) {
   HANDLE old = INVALID_HANDLE_VALUE;
@@ -326,7 +346,7 @@ DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, boo
       error = readWhole(old, block, [&](std::string_view bytes, LONGLONG offset) {
         return writeAt(copy, bytes.data(), static_cast<DWORD>(bytes.size()), offset);
       });
-      error = finishTemporary(copy, error, ready.path, ready.backup);
+      error = finishTemporary(copy, error, &ready.owner, ready.backup);
     }
     backup_failed = error != ERROR_SUCCESS;
   }
@@ -345,18 +365,36 @@ DWORD makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) 
     return writeCopy(file.path, file.contents, 0, nullptr, ready.copy);
   }
   if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
+  // Opened for writing first, so that a file this user may not write (a
+  // DACL that denies it) is refused with the system's reason, as on POSIX.
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  if (const DWORD error = retryWhileHeld([&] {
+        opened = CreateFileA(file.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+        return opened == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+      });
+      error != ERROR_SUCCESS)
+    return error;
+  CloseHandle(opened);
+  // Security that cannot be read cannot be carried: the file is written in
+  // place, which keeps it.
+  const bool security_read = readSecurity(file.path, kOwnerAndGroup, ready.owner) == ERROR_SUCCESS &&
+                             readSecurity(file.path, DACL_SECURITY_INFORMATION, ready.dacl) == ERROR_SUCCESS;
   if (file.backup)
     if (const DWORD error = writeBackup(ready, attributes, file.contents, backup_failed); error != ERROR_SUCCESS)
       return error;
   ready.way = Way::kInPlace;
-  if (mustWriteInPlace(file.path, attributes)) return ERROR_SUCCESS;
+  if (!security_read || mustWriteInPlace(file.path, attributes)) return ERROR_SUCCESS;
   ready.way = Way::kCopy;
-  // A folder that takes no new file, a copy that could not be given the
-  // file's security: writing in place may still succeed, and leaves the
-  // file whole if not. A copy that could not be removed is reported instead.
-  const DWORD error = writeCopy(file.path, file.contents, attributes, file.path, ready.copy);
+  // A folder that takes no new file: writing in place may still succeed,
+  // and leaves the file whole if not. A copy that could not be removed is
+  // reported instead.
+  const DWORD error = writeCopy(file.path, file.contents, attributes, &ready.owner, ready.copy);
   if (error == ERROR_SUCCESS) return error;
   if (!removeTemporary(ready.copy)) return error;
+  // Where there was no room for a copy, writing in place would fail part-way
+  // (a compressed file needs room to be overwritten): the file stays as it was.
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return error;
   ready.way = Way::kInPlace;
   return ERROR_SUCCESS;
 }
@@ -372,9 +410,12 @@ DWORD moveTemporary(char (&from)[MAX_PATH], const char* to, DWORD flags) {
   return error;
 }
 
-// Puts the backup at its name, then the new contents in the file's place.
-// `backup_failed` says when the backup could not take its name.
-DWORD takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& backup_failed) {
+// Puts the backup at its name, then the new contents in the file's place,
+// each given the old file's DACL once there. Returns 0 once the file holds
+// them (`late` then says whether the DACL could not be given), or the error
+// that kept them out (`backup_failed` says when the backup could not take
+// its name).
+DWORD takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& backup_failed, DWORD& late) {
   if (ready.backup[0] != '\0') {
     char backup_name[MAX_PATH];
     const std::string_view name = ready.path;
@@ -387,15 +428,21 @@ DWORD takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& 
       return error;
     }
     backed_up = true;
+    late = giveSecurity(backup_name, DACL_SECURITY_INFORMATION, ready.dacl);
   }
   if (ready.way == Way::kCreate) return moveTemporary(ready.copy, ready.path, 0);
   if (ready.way == Way::kCopy) {
     const DWORD error = moveTemporary(ready.copy, ready.path, MOVEFILE_REPLACE_EXISTING);
+    if (error == ERROR_SUCCESS) {
+      if (const DWORD given = giveSecurity(ready.path, DACL_SECURITY_INFORMATION, ready.dacl); late == ERROR_SUCCESS)
+        late = given;
+      return error;
+    }
     // A file held for longer than a moment is reported; other refusals of
     // the move are written in place, unless the copy is left beside it.
-    if (error == ERROR_SUCCESS || error == ERROR_SHARING_VIOLATION || !removeTemporary(ready.copy)) return error;
+    if (error == ERROR_SHARING_VIOLATION || !removeTemporary(ready.copy)) return error;
   }
-  return writeInPlace(ready.path, contents);
+  return writeInPlace(ready.path, contents, ready.mixed);
 }
 
 // Removes the temporary file `name`, if any; one that stays is named in
@@ -412,6 +459,25 @@ void dropTemporary(char (&name)[MAX_PATH], FilesWrite& result) {
 
 }  // namespace
 
+// Windows has no owners to judge a link by (see file_writer.h): the file is
+// opened by name.
+int openToRead(const char* path, char (&refusal)[kRefusalSize]) {
+  refusal[0] = '\0';
+  const int fd = _open(path, _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    // A folder cannot be opened as a file, which says only "Permission denied".
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) errno = EISDIR;
+    return -1;
+  }
+  struct _stat file;
+  const int type = _fstat(fd, &file) == 0 ? file.st_mode & _S_IFMT : 0;
+  if (type == _S_IFREG || type == _S_IFCHR) return fd;
+  _close(fd);
+  errno = type == _S_IFDIR ? EISDIR : EINVAL;
+  return -1;
+}
+
 FilesWrite replaceFiles(const FileReplacement* files, int count) {
   FilesWrite result;
   Ready ready[kMaxReplacedFiles];
@@ -422,13 +488,22 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
   for (int i = 0; i < count && result.error == 0; ++i)
     if (const DWORD error = makeReady(files[i], ready[i], result.backup_failed); error != ERROR_SUCCESS)
       fail(i, error);
+  int late_file = -1;
+  DWORD late = ERROR_SUCCESS;
   for (int i = 0; i < count && result.error == 0; ++i) {
-    if (const DWORD error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed); error != ERROR_SUCCESS) {
+    DWORD not_given = ERROR_SUCCESS;
+    if (const DWORD error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed, not_given);
+        error != ERROR_SUCCESS) {
       fail(i, error);
+      result.mixed = ready[i].mixed;
       break;
     }
     result.written = i + 1;
+    if (not_given != ERROR_SUCCESS && late == ERROR_SUCCESS) late_file = i, late = not_given;
   }
+  // A file in its place whose DACL could not be given is reported, the
+  // others written all the same.
+  if (result.error == 0 && late != ERROR_SUCCESS) fail(late_file, late);
   // Whatever was made ready and did not take its place goes again.
   for (Ready& file : ready) {
     dropTemporary(file.copy, result);

@@ -64,13 +64,7 @@ std::size_t readBytes(int fd, char* buffer, std::size_t size);
 // more. Returns false if any could not be written.
 bool writeBytes(int fd, const char* data, std::size_t size);
 
-// Opens `path` for reading if it is an ordinary file or a device (a folder,
-// a FIFO or a socket is refused), without ever waiting. Returns a descriptor
-// for readFileBytes and closeFile, or -1 with errno set: EISDIR for a
-// folder, EINVAL for another thing that is not a file.
-int openReadableFile(const char* path);
-
-// Reads at most `size` bytes from a descriptor of openReadableFile. Returns
+// Reads at most `size` bytes from a descriptor of openToRead (file_writer.h). Returns
 // how many, 0 at the end, or -1 on an error (a device that has nothing to give
 // at once is one: it is never waited for).
 long readFileBytes(int fd, char* buffer, std::size_t size);

@@ -60,19 +60,6 @@ bool writeBytes(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-int openReadableFile(const char* path) {
-  // O_NONBLOCK keeps a FIFO in the file's place from stalling the open; it is
-  // refused all the same, as reading it would wait for a writer.
-  const int fd = open(path, O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return -1;
-  struct stat file;
-  if (fstat(fd, &file) == 0 && (S_ISREG(file.st_mode) || S_ISCHR(file.st_mode))) return fd;
-  const int error = S_ISDIR(file.st_mode) ? EISDIR : EINVAL;
-  close(fd);
-  errno = error;
-  return -1;
-}
-
 long readFileBytes(int fd, char* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = read(fd, buffer, size);

@@ -65,22 +65,6 @@ bool writeBytes(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-int openReadableFile(const char* path) {
-  const int fd = _open(path, _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    // A folder cannot be opened as a file, which says only "Permission denied".
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) errno = EISDIR;
-    return -1;
-  }
-  struct _stat file;
-  const int type = _fstat(fd, &file) == 0 ? file.st_mode & _S_IFMT : 0;
-  if (type == _S_IFREG || type == _S_IFCHR) return fd;
-  _close(fd);
-  errno = type == _S_IFDIR ? EISDIR : EINVAL;
-  return -1;
-}
-
 long readFileBytes(int fd, char* buffer, std::size_t size) {
   return _read(fd, buffer, transferSize(size));
 }

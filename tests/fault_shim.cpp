@@ -4,7 +4,8 @@
 // separated by commas:
 //   "CALL N ERRNO"  the N-th call of CALL fails with that error (EIO, ...)
 //   "CALL N kill"   the process is killed at the N-th call of CALL
-//   "open N fifo"   before the N-th open, a FIFO takes the file's place
+//   "pwritev N short" the N-th pwritev writes only the first half of what
+//                   it is given and says so, as a disk that fills up does
 //   "CALL N run"    before the N-th call of CALL, the shell command in
 //                   HVN_FAULT_RUN runs, as another process would act then
 // Calls are counted from 1 over the whole process. Nothing else changes.
@@ -18,16 +19,18 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
-enum class Action { kNone, kFail, kKill, kFifo, kRun };
+enum class Action { kNone, kFail, kKill, kShort, kRun };
 
 struct Fault {
   char call[32] = "";
@@ -63,7 +66,7 @@ Faults& faults() {
       char action[32] = "";
       if (std::sscanf(wanted, "%31s %ld %31[^,]", f.call, &f.when, action) != 3) continue;
       if (std::strcmp(action, "kill") == 0) f.action = Action::kKill;
-      if (std::strcmp(action, "fifo") == 0) f.action = Action::kFifo;
+      if (std::strcmp(action, "short") == 0) f.action = Action::kShort;
       if (std::strcmp(action, "run") == 0) f.action = Action::kRun;
       for (const auto& known : kErrors)
         if (std::strcmp(action, known.name) == 0) f.action = Action::kFail, f.error = known.value;
@@ -84,22 +87,26 @@ Function next(const char* name) {
 Action strikes(const char* call, const char* note = "") {
   static const auto real_write = next<ssize_t (*)(int, const void*, size_t)>("write");
   Faults& all = faults();
-  for (int i = 0; i < all.count; ++i) {
+  // The faults on one call count it in turn: one that strikes takes the
+  // call, so "pwritev 1 short,pwritev 1 EIO" cuts the first short and fails
+  // the next.
+  Fault* due = nullptr;
+  for (int i = 0; i < all.count && due == nullptr; ++i) {
     Fault& f = all.list[i];
-    if (f.action == Action::kNone || std::strcmp(call, f.call) != 0 || ++f.calls != f.when) continue;
-    char struck[64];
-    const int size = std::snprintf(struck, sizeof struck, "hvn-fault: struck %s %ld%s\n", f.call, f.when, note);
-    if (size > 0 && real_write(2, struck, static_cast<size_t>(size)) < 0) {
-    }
-    if (f.action == Action::kKill) raise(SIGKILL);
-    if (f.action == Action::kRun) {
-      unsetenv("LD_PRELOAD");  // the command's own calls are not the program's
-      if (std::system(std::getenv("HVN_FAULT_RUN")) != 0) raise(SIGKILL);
-    }
-    errno = f.error;
-    return f.action;
+    if (f.action != Action::kNone && std::strcmp(call, f.call) == 0 && ++f.calls == f.when) due = &f;
   }
-  return Action::kNone;
+  if (due == nullptr) return Action::kNone;
+  char struck[64];
+  const int size = std::snprintf(struck, sizeof struck, "hvn-fault: struck %s %ld%s\n", due->call, due->when, note);
+  if (size > 0 && real_write(2, struck, static_cast<size_t>(size)) < 0) {
+  }
+  if (due->action == Action::kKill) raise(SIGKILL);
+  if (due->action == Action::kRun) {
+    unsetenv("LD_PRELOAD");  // the command's own calls are not the program's
+    if (std::system(std::getenv("HVN_FAULT_RUN")) != 0) raise(SIGKILL);
+  }
+  errno = due->error;
+  return due->action;
 }
 
 template <typename Result>
@@ -125,7 +132,6 @@ FAULTABLE(ssize_t, read, (int fd, void* buffer, size_t size), (fd, buffer, size)
 FAULTABLE(ssize_t, write, (int fd, const void* data, size_t size), (fd, data, size))
 FAULTABLE(ssize_t, pread, (int fd, void* buffer, size_t size, off_t offset), (fd, buffer, size, offset))
 FAULTABLE(ssize_t, pwrite, (int fd, const void* data, size_t size, off_t offset), (fd, data, size, offset))
-FAULTABLE(ssize_t, pwritev, (int fd, const struct iovec* pieces, int count, off_t offset), (fd, pieces, count, offset))
 FAULTABLE(int, fsync, (int fd), (fd))
 FAULTABLE(int, fdatasync, (int fd), (fd))
 FAULTABLE(int, fchmod, (int fd, mode_t mode), (fd, mode))
@@ -151,6 +157,27 @@ FAULTABLE(int, fsetxattr, (int fd, const char* name, const void* value, size_t s
 FAULTABLE(int, fremovexattr, (int fd, const char* name), (fd, name))
 FAULTABLE(int, faccessat, (int dir, const char* path, int mode, int flags), (dir, path, mode, flags))
 FAULTABLE(char*, realpath, (const char* path, char* resolved), (path, resolved))
+
+// pwritev may also be cut short: it writes the first half of what it is
+// given and says so.
+extern "C" ssize_t pwritev(int fd, const struct iovec* pieces, int count, off_t offset) {
+  static const auto real = next<ssize_t (*)(int, const struct iovec*, int, off_t)>("pwritev");
+  switch (strikes("pwritev")) {
+    case Action::kFail: return -1;
+    case Action::kShort: {
+      std::size_t half = 0;
+      for (int i = 0; i < count; ++i) half += pieces[i].iov_len;
+      half /= 2;
+      std::vector<iovec> first;
+      for (int i = 0; i < count && half > 0; ++i) {
+        first.push_back({pieces[i].iov_base, std::min(half, pieces[i].iov_len)});
+        half -= first.back().iov_len;
+      }
+      return real(fd, first.data(), static_cast<int>(first.size()), offset);
+    }
+    default: return real(fd, pieces, count, offset);
+  }
+}
 
 // A close says whether the descriptor could have written anything: the
 // failed close of one that could not changes nothing.
@@ -182,7 +209,6 @@ extern "C" int posix_fallocate(int fd, off_t offset, off_t size) {
 
 extern "C" int open(const char* path, int flags, ...) {
   static const auto real = next<int (*)(const char*, int, ...)>("open");
-  static const auto real_unlink = next<int (*)(const char*)>("unlink");
   mode_t mode = 0;
   if (flags & (O_CREAT | O_TMPFILE)) {
     va_list rest;
@@ -190,14 +216,7 @@ extern "C" int open(const char* path, int flags, ...) {
     mode = static_cast<mode_t>(va_arg(rest, int));
     va_end(rest);
   }
-  switch (strikes("open")) {
-    case Action::kFail: return -1;
-    case Action::kFifo:
-      real_unlink(path);
-      mkfifo(path, 0644);
-      break;
-    default: break;
-  }
+  if (strikes("open") == Action::kFail) return -1;
   return real(path, flags, mode);
 }
 
