@@ -40,6 +40,17 @@ char* storeText(char* slot, std::string_view text) {
   return slot;
 }
 
+}  // namespace
+
+AddResult judgeName(std::string_view name) {
+  name = upToZero(name);
+  if (!fitsSlot(name)) return AddResult::kTooLong;
+  if (startsWithByteOrderMark(name)) return AddResult::kMarkedName;
+  return isSplittableName(name) ? AddResult::kAccepted : AddResult::kBadName;
+}
+
+namespace {
+
 // The rules an entry must meet to be stored: the limits and the mark rule,
 // then for a typed entry the other name rule and the path rule, the latter judged on the path as
 // it would be stored, suffix included.

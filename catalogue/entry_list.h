@@ -78,6 +78,10 @@ bool isDirectoryEntry(const EntryList& list, int i);
 // path rule. Anything but kAccepted leaves the entry exactly as it was.
 AddResult changeEntry(EntryList& list, int i, std::string_view name, std::string_view path);
 
+// Judges a typed name alone, before its path is asked for, by the rules
+// addTitleEntry applies to it: kAccepted, kTooLong, kMarkedName or kBadName.
+AddResult judgeName(std::string_view name);
+
 // True when the path's third character (position 2) is a colon; such paths are
 // refused for every kind of entry.
 bool isRejectedPath(std::string_view path);

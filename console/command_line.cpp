@@ -1,5 +1,6 @@
 #include "console/command_line.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -56,11 +57,14 @@ void printHelp(ConsoleStream& out) {
             "             (no \"==\", a name or path over 254 bytes, a zero byte, more\n"
             "             than 255 entries, or UTF-16 text) is reported and nothing\n"
             "             is changed. Every answer is then a whole line, so names\n"
-            "             and paths may hold spaces, and an empty one cancels. The\n"
-            "             menu also offers, each listing the entries by number:\n"
+            "             and paths may hold spaces, and an empty one cancels (in\n"
+            "             a change, it keeps that part). The menu also offers,\n"
+            "             each listing the entries by number:\n"
             "               9. Remove Game    0. Remove App\n"
             "               m. Move Game      n. Move App\n"
             "               e. Change Game    f. Change App\n"
+            "             Each command says what it changed; then one line names\n"
+            "             the choices, and an empty line shows the whole menu.\n"
             "             Nothing is written before 7, nor over a file changed\n"
             "             elsewhere since it was read until 7 is chosen again;\n"
             "             8 after a change not written asks for 8 again\n"
@@ -90,6 +94,9 @@ int answerRequest(const CommandLine& line) {
       break;
   }
   flushOutput(out);
+  // A reader that has gone (| head, | true) wanted no more: the run ends
+  // quietly, as console tools do.
+  if (out.output_error == EPIPE) out.output_error = 0;
   // Output that could not be written is no answer: say so, as console tools do.
   if (out.output_error != 0) {
     ConsoleStream errors(kStandardInput, kStandardError);

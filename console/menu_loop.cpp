@@ -26,6 +26,9 @@ constexpr std::string_view kEditingMenu =
     " e. Change Game\n"
     " f. Change App\n";
 
+// With --keep, after a command: the choices in one line.
+constexpr std::string_view kChoices = "Choose 1-9, 0, m, n, e or f; Enter shows the menu\n";
+
 constexpr std::string_view kFileCheckFailed = "File check failed\n";
 constexpr std::string_view kNextSelection = "Next selection\n";
 constexpr std::string_view kCouldNotWrite = "Could not write ";
@@ -79,10 +82,15 @@ const Command kCommands[] = {
     {'f', Action::kChange, &kAppTexts, "change", "changed"},
 };
 
-// The editing commands are offered with --keep alone.
-const Command* findCommand(char selection, bool keep_menus) {
+// The command an answer at the menu chooses. Without --keep its first byte
+// chooses ("7abc" is 7); with --keep the whole answer must be one of the
+// choices, a letter in either case, and the editing commands are offered too.
+const Command* findCommand(const Token& answer, bool keep_menus) {
+  char chosen = answer.bytes[0];
+  if (keep_menus && answer.size != 1) return nullptr;
+  if (keep_menus && chosen >= 'A' && chosen <= 'Z') chosen = static_cast<char>(chosen - 'A' + 'a');
   for (const Command& command : kCommands)
-    if (command.selection == selection && (keep_menus || command.verb.empty())) return &command;
+    if (command.selection == chosen && (keep_menus || command.verb.empty())) return &command;
   return nullptr;
 }
 
@@ -98,11 +106,14 @@ std::string_view messageFor(AddResult result) {
   return {};
 }
 
-// The console, and how it answers: a word, or with --keep a whole line.
+// The console, and how it answers: a word, or with --keep a whole line,
+// each command then saying what it did.
 struct Dialogue {
   ConsoleStream& console;
-  bool lines;
+  bool keep;
 };
+
+constexpr std::string_view kNothingChanged = "Nothing changed\n";
 
 enum class Answer { kGiven, kEmpty, kEnded };
 
@@ -110,7 +121,7 @@ enum class Answer { kGiven, kEmpty, kEnded };
 // only a line can be, cancels the dialogue it was asked in.
 Answer ask(const Dialogue& dialogue, std::initializer_list<std::string_view> prompt, Token& answer) {
   writeTexts(dialogue.console, prompt);
-  if (!(dialogue.lines ? readLine : readToken)(dialogue.console, answer)) return Answer::kEnded;
+  if (!(dialogue.keep ? readLine : readToken)(dialogue.console, answer)) return Answer::kEnded;
   return answer.size == 0 ? Answer::kEmpty : Answer::kGiven;
 }
 
@@ -118,21 +129,78 @@ Answer ask(const Dialogue& dialogue, std::initializer_list<std::string_view> pro
 // dropped), it changed nothing, or it changed a list.
 enum class Outcome { kEnded, kUnchanged, kChanged };
 
-// Asks for the name (single programs only) and the path, then adds the entry.
+// One "name==path" line.
+void printEntry(ConsoleStream& console, const MenuEntry& line) {
+  writeTexts(console, {line.name, "==", line.path, "\n"});
+}
+
+// Writes `number` in decimal digits.
+void writeNumber(ConsoleStream& console, int number) {
+  char digits[12];
+  const char* const end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  writeText(console, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+// Says what a command did to entry `index` of its list (moved there from
+// `from`), with --keep: "Added game 3: Halo 2==e:\h\default.xbe",
+// "Moved game 1 to 3: ...".
+void confirm(const Dialogue& dialogue, std::string_view done, const ListTexts& texts, int index, int from = -1) {
+  if (!dialogue.keep) return;
+  writeTexts(dialogue.console, {done, " ", texts.noun, " "});
+  if (from >= 0) {
+    writeNumber(dialogue.console, from + 1);
+    writeText(dialogue.console, " to ");
+  }
+  writeNumber(dialogue.console, index + 1);
+  writeText(dialogue.console, ": ");
+  printEntry(dialogue.console, entry(*texts.list, index));
+}
+
+// Without --keep, at a console: where a word has been taken as the `part`
+// asked for but the line holds more, says so on standard error, since the
+// rest will answer the next questions.
+void hintAtMoreWords(const Dialogue& dialogue, const Token& taken, std::string_view part) {
+  if (dialogue.keep || !isConsole(dialogue.console.input_fd) || !lineHoldsMore(dialogue.console)) return;
+  ConsoleStream errors(kStandardInput, kStandardError);
+  writeTexts(errors, {"Only '", tokenText(taken), "' was taken as the ", part,
+                      ": here an answer is one word, the rest of the line answers what comes next; "
+                      "halvane-menu --keep takes names and paths with spaces\n"});
+  flushOutput(errors);
+}
+
+// What an empty answer does: with --keep it cancels the command, and says so.
+Outcome cancelled(const Dialogue& dialogue, Answer answer) {
+  if (answer == Answer::kEnded) return Outcome::kEnded;
+  writeText(dialogue.console, kNothingChanged);
+  return Outcome::kUnchanged;
+}
+
+// Asks for the name (single programs only) and the path, then adds the
+// entry. With --keep the name is judged as soon as it is typed.
 Outcome runAddDialogue(const Dialogue& dialogue, const Command& command) {
   const ListTexts& texts = *command.texts;
   Token name;
   Token path;
-  Answer answer = Answer::kGiven;
-  if (command.action == Action::kAddTitle) answer = ask(dialogue, {texts.name_prompt}, name);
-  if (answer == Answer::kGiven)
-    answer = ask(dialogue, {command.action == Action::kAddTitle ? texts.path_prompt : texts.directory_prompt}, path);
-  if (answer != Answer::kGiven) return answer == Answer::kEmpty ? Outcome::kUnchanged : Outcome::kEnded;
-  const AddResult result = command.action == Action::kAddTitle
-                               ? addTitleEntry(*texts.list, tokenText(name), tokenText(path))
-                               : addDirectoryEntry(*texts.list, tokenText(path));
+  const bool title = command.action == Action::kAddTitle;
+  if (title) {
+    if (const Answer answer = ask(dialogue, {texts.name_prompt}, name); answer != Answer::kGiven)
+      return cancelled(dialogue, answer);
+    hintAtMoreWords(dialogue, name, "name");
+    if (const AddResult judged = judgeName(tokenText(name)); dialogue.keep && judged != AddResult::kAccepted) {
+      writeText(dialogue.console, messageFor(judged));
+      return Outcome::kUnchanged;
+    }
+  }
+  if (const Answer answer = ask(dialogue, {title ? texts.path_prompt : texts.directory_prompt}, path);
+      answer != Answer::kGiven)
+    return cancelled(dialogue, answer);
+  hintAtMoreWords(dialogue, path, "path");
+  const AddResult result = title ? addTitleEntry(*texts.list, tokenText(name), tokenText(path))
+                                 : addDirectoryEntry(*texts.list, tokenText(path));
   writeText(dialogue.console, messageFor(result));
-  return result == AddResult::kAccepted ? Outcome::kChanged : Outcome::kUnchanged;
+  if (result != AddResult::kAccepted) return Outcome::kUnchanged;
+  confirm(dialogue, "Added", texts, count(*texts.list) - 1);
+  return Outcome::kChanged;
 }
 
 // The number `token` spells in decimal digits, or 0 when it spells none (a
@@ -147,12 +215,47 @@ int entryNumber(const Token& token) {
   return error == std::errc() && end == text.data() + text.size() ? number : 0;
 }
 
-// One "name==path" line.
-void printEntry(ConsoleStream& console, const MenuEntry& line) {
-  writeText(console, line.name);
-  writeText(console, "==");
-  writeText(console, line.path);
-  writeText(console, "\n");
+// Change: shows the entry as it is, then asks for a name (not for a
+// directory entry, whose name stays) and a path by the rules of adding; an
+// empty answer keeps that part, and the name is judged before the path is
+// asked for. A refused answer leaves the entry as it was.
+Outcome runChangeDialogue(const Dialogue& dialogue, const ListTexts& texts, int index) {
+  EntryList& list = *texts.list;
+  ConsoleStream& console = dialogue.console;
+  const bool directory = isDirectoryEntry(list, index);
+  // The parts as they are, copied: the entry's own slots are written over.
+  Token name;
+  Token path;
+  const MenuEntry now = entry(list, index);
+  name.size = now.name.copy(name.bytes, sizeof name.bytes);
+  path.size = now.path.copy(path.bytes, sizeof path.bytes);
+  writeTexts(console, {"Now: ", now.name, "==", now.path, "; Enter keeps each part as it is\n"});
+  Token answer;
+  bool kept = true;
+  if (!directory) {
+    const Answer given = ask(dialogue, {texts.name_prompt}, answer);
+    if (given == Answer::kEnded) return Outcome::kEnded;
+    if (given == Answer::kGiven) {
+      if (const AddResult judged = judgeName(tokenText(answer)); judged != AddResult::kAccepted) {
+        writeText(console, messageFor(judged));
+        return Outcome::kUnchanged;
+      }
+      name = answer;
+      kept = false;
+    }
+  }
+  const Answer given = ask(dialogue, {directory ? texts.directory_prompt : texts.path_prompt}, answer);
+  if (given == Answer::kEnded) return Outcome::kEnded;
+  if (given == Answer::kGiven) {
+    path = answer;
+    kept = false;
+  }
+  if (kept) return cancelled(dialogue, Answer::kEmpty);
+  const AddResult result = changeEntry(list, index, tokenText(name), tokenText(path));
+  writeText(console, messageFor(result));
+  if (result != AddResult::kAccepted) return Outcome::kUnchanged;
+  confirm(dialogue, "Changed", texts, index);
+  return Outcome::kChanged;
 }
 
 // Asks for the number of an entry of the command's list and gives its index,
@@ -191,34 +294,25 @@ Outcome runEditDialogue(const Dialogue& dialogue, const Command& command) {
     printEntry(console, entry(list, i));
   }
   int index = -1;
-  Answer answer = askIndex(dialogue, command, {"Enter number of ", texts.noun, " to ", command.verb, "\n"}, index);
-  if (answer != Answer::kGiven || index < 0) return answer == Answer::kEnded ? Outcome::kEnded : Outcome::kUnchanged;
-  bool changed = false;
+  const Answer answer = askIndex(dialogue, command, {"Enter number of ", texts.noun, " to ", command.verb, "\n"}, index);
+  if (answer != Answer::kGiven) return cancelled(dialogue, answer);
+  if (index < 0) return Outcome::kUnchanged;
   switch (command.action) {
-    case Action::kRemove: changed = removeEntry(list, index); break;
+    case Action::kRemove:
+      confirm(dialogue, "Removed", texts, index);
+      removeEntry(list, index);
+      return Outcome::kChanged;
     case Action::kMove: {
       int place = -1;
-      answer = askIndex(dialogue, command, {"Enter new number of ", texts.noun, "\n"}, place);
-      changed = answer == Answer::kGiven && place >= 0 && place != index && moveEntry(list, index, place);
-      break;
+      const Answer moved = askIndex(dialogue, command, {"Enter new number of ", texts.noun, "\n"}, place);
+      if (moved != Answer::kGiven || place == index) return cancelled(dialogue, moved == Answer::kGiven ? Answer::kEmpty : moved);
+      if (place < 0) return Outcome::kUnchanged;
+      moveEntry(list, index, place);
+      confirm(dialogue, "Moved", texts, place, index);
+      return Outcome::kChanged;
     }
-    default: {
-      Token name;
-      Token path;
-      const bool directory = isDirectoryEntry(list, index);
-      if (!directory) answer = ask(dialogue, {texts.name_prompt}, name);
-      if (answer == Answer::kGiven)
-        answer = ask(dialogue, {directory ? texts.directory_prompt : texts.path_prompt}, path);
-      if (answer == Answer::kGiven) {
-        const AddResult result = changeEntry(list, index, tokenText(name), tokenText(path));
-        writeText(console, messageFor(result));
-        changed = result == AddResult::kAccepted;
-      }
-      break;
-    }
+    default: return runChangeDialogue(dialogue, texts, index);
   }
-  if (answer == Answer::kEnded) return Outcome::kEnded;
-  return changed ? Outcome::kChanged : Outcome::kUnchanged;
 }
 
 // A menu file's name alone, as it stands in its folder.
@@ -413,19 +507,31 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
   // With --keep every answer is a line, so that names and paths may hold
   // spaces; without it a word, as it always was.
   const Dialogue dialogue{console, keep_menus};
+  // With --keep the whole menu is shown at the start and on request (an
+  // empty line); after a command a short line names the choices, so that
+  // what the command showed stays on the screen.
+  bool show_menu = true;
   for (Token selection;;) {
-    writeText(console, kMenu);
-    if (keep_menus) writeText(console, kEditingMenu);
-    // An empty line at the menu changes nothing: the menu waits on.
-    Answer answer;
-    while ((answer = ask(dialogue, {}, selection)) == Answer::kEmpty) {
+    if (!keep_menus || show_menu) {
+      writeText(console, kMenu);
+      if (keep_menus) writeText(console, kEditingMenu);
+      show_menu = false;
+    } else {
+      writeText(console, kChoices);
     }
+    const Answer answer = ask(dialogue, {}, selection);
     if (answer == Answer::kEnded) return endOfInput(session);
-    char chosen = selection.bytes[0];
-    if (keep_menus && chosen >= 'A' && chosen <= 'Z') chosen = static_cast<char>(chosen - 'A' + 'a');
-    const Command* const command = findCommand(chosen, keep_menus);
+    if (answer == Answer::kEmpty) {
+      show_menu = true;
+      continue;
+    }
+    const Command* const command = findCommand(selection, keep_menus);
     if (command == nullptr) {
-      writeText(console, kNextSelection);
+      if (keep_menus) {
+        writeTexts(console, {"No such choice: ", tokenText(selection), "\n"});
+      } else {
+        writeText(console, kNextSelection);
+      }
       continue;
     }
     Outcome outcome = Outcome::kUnchanged;

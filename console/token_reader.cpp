@@ -83,6 +83,11 @@ bool readLine(ConsoleStream& console, Token& line) {
   return started;
 }
 
+bool lineHoldsMore(const ConsoleStream& console) {
+  const char* const end = std::find_if(unreadBegin(console), unreadEnd(console), isLineEnd);
+  return std::find_if_not(unreadBegin(console), end, isBlank) != end;
+}
+
 void skipOneByte(ConsoleStream& console) {
   if (fillInput(console)) ++console.input_begin;
 }

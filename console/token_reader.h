@@ -34,6 +34,10 @@ bool readToken(ConsoleStream& console, Token& token);
 // starts.
 bool readLine(ConsoleStream& console, Token& line);
 
+// True when what is left of the line already read in holds more than spaces
+// and tabs: a word that the next read will take. Reads nothing.
+bool lineHoldsMore(const ConsoleStream& console);
+
 // Consumes one byte of input, whatever it is, waiting for it if need be.
 void skipOneByte(ConsoleStream& console);
 

@@ -61,7 +61,8 @@ std::string_view currentFolder(char (&buffer)[1024]);
 std::size_t readBytes(int fd, char* buffer, std::size_t size);
 
 // Writes all `size` bytes to descriptor `fd`, waiting while it cannot take
-// more. Returns false if any could not be written.
+// more. Returns false, with errno set, if any could not be written (EPIPE
+// where the reader of a pipe has gone).
 bool writeBytes(int fd, const char* data, std::size_t size);
 
 // Reads at most `size` bytes from a descriptor of openToRead (file_writer.h). Returns

@@ -58,7 +58,15 @@ std::size_t readBytes(int fd, char* buffer, std::size_t size) {
 bool writeBytes(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const int n = _write(fd, data, transferSize(size));
-    if (n <= 0) return false;
+    if (n <= 0) {
+      // The C runtime says "Invalid argument" where the reader of a pipe has
+      // gone; the system's own error tells (ERROR_NO_DATA, under Wine
+      // ERROR_PIPE_NOT_CONNECTED), and POSIX calls it EPIPE.
+      const DWORD error = GetLastError();
+      if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)
+        errno = EPIPE;
+      return false;
+    }
     data += n;
     size -= static_cast<std::size_t>(n);
   }

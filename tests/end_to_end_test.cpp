@@ -84,6 +84,11 @@ const std::string kGames = "Print Games \n";
 const std::string kApps = "Print Apps \n";
 const std::string kCheckFailed = "File check failed\n";
 const std::string kNoBackup = "nothing was written, and 7 again writes without a backup";
+// With --keep, after a command, the choices in one line instead of the menu.
+const std::string kChoose = "Choose 1-9, 0, m, n, e or f; Enter shows the menu\n";
+const std::string kNothingChanged = "Nothing changed\n";
+// Change shows the entry as it is first.
+std::string now(const std::string& entry) { return "Now: " + entry + "; Enter keeps each part as it is\n"; }
 const std::string kUnwritten = "Changes not written; 8 again ends without writing\n";
 
 const std::string kOldGames = "Old==e:\\old\\default.xbe\r\n";
@@ -979,17 +984,18 @@ std::vector<Case> cases() {
        .errors = "halvane-menu: write error: No space left on device\n", .status = 1, .prepare = makeFullDevice},
       {.name = "HelpLost", .not_on_windows = kLinuxDevice, .args = {"--help"}, .start = {.output_path = "full-device"},
        .errors = "halvane-menu: write error: No space left on device\n", .status = 1, .prepare = makeFullDevice},
+      {.name = "HelpToAGoneReader", .args = {"--help"}, .no_hvn_folder = true, .output_gone = true, .errors = ""},
       {.name = "StrayWord", .args = {"--keep", "games"}, .no_hvn_folder = true, .input = "x",
        .errors = usageError("one option at most, not also 'games'"), .status = 2},
 
       // Starting from the menus on disk.
       {.name = "KeepRoundTrip", .args = {"--keep"}, .games = file(kKeptGames), .apps = file(kKeptApps),
        .input = "5\n6\n7\n",
-       .output = kKeepMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kKeepMenu +
-                 kApps + "Walker==e:\\dirwalker\\default.xbe\n" + kKeepMenu + wrote(2, 1),
+       .output = kKeepMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose +
+                 kApps + "Walker==e:\\dirwalker\\default.xbe\n" + kChoose + wrote(2, 1),
        .errors = "", .games_after = file(kKeptGames), .apps_after = file(kKeptApps)},
       {.name = "KeepThenAdd", .args = {"--keep"}, .games = file(kKeptGames), .input = "3\nNew\ne:\\n\n7\n",
-       .output = kKeepMenu + kAddGame + kKeepMenu + wrote(3, 1, "menu is in games.ini.bak"), .games_after = file(kKeptGames + "New==e:\\n\r\n"),
+       .output = kKeepMenu + kAddGame + "Added game 3: New==e:\\n\n" + kChoose + wrote(3, 1, "menu is in games.ini.bak"), .games_after = file(kKeptGames + "New==e:\\n\r\n"),
        .apps_after = file(kOldApps), .inspect = backupsOf, .inspected = "games.ini.bak: " + kKeptGames},
       {.name = "KeepLineEnds", .args = {"--keep"}, .games = file("\nA==e:\\a\n\r\n\nB==e:\\b\r\nC==c"),
        .apps = file("\r"), .input = "7\n", .output = kKeepMenu + wrote(3, 0, "menu is in games.ini.bak"),
@@ -997,7 +1003,7 @@ std::vector<Case> cases() {
       {.name = "KeepOddLinesAsTheyAre", .args = {"--keep"}, .games = file(kOddLines), .input = "7\n",
        .output = kKeepMenu + wrote(7, 1), .games_after = file(kOddLines)},
       {.name = "KeepFullList", .args = {"--keep"}, .games = file(repeat("G==e:\\g\r\n", 255)),
-       .input = "3\nX\ne:\\x\n8\n", .output = kKeepMenu + kAddGame + "List is full\n" + kKeepMenu},
+       .input = "3\nX\ne:\\x\n8\n", .output = kKeepMenu + kAddGame + "List is full\n" + kChoose},
       {.name = "KeepNoSeparator", .args = {"--keep"}, .games = file("A==a\r\n\r\nB=b\r\n"), .input = "8\n",
        .errors = cannotKeep("games.ini", 3, "no \"==\" in the line"), .status = 1},
       {.name = "KeepNameTooLong", .args = {"--keep"}, .apps = file(std::string(255, 'n') + "==a"),
@@ -1025,22 +1031,23 @@ std::vector<Case> cases() {
        .games_after = kFifo, .status = 1},
       {.name = "KeepReadInterrupted", .not_on_windows = kPreloaded, .args = {"--keep"}, .games = file(kKeptGames),
        .input = "5\n8\n", .start = {.fault = "read 1 EINTR"},
-       .output = kKeepMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kKeepMenu},
+       .output = kKeepMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose},
       {.name = "KeepReadFails", .not_on_windows = kPreloaded, .args = {"--keep"}, .input = "8\n",
        .start = {.fault = "read 1 EIO"}, .errors = cannotKeep("games.ini", 1, "could not be read"), .status = 1},
 
       // Editing with --keep: moves, changes, answers as whole lines.
       {.name = "MoveEntries", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\nC==c\r\n"),
        .apps = file("P==p\r\nQ==q\r\n"), .input = "m\n1\n3\nM\n2\n2\nn\n2\n1\n3\nD\nd\nm\n4\n1\n7\n",
-       .output = kKeepMenu + numbered({"A==a", "B==b", "C==c"}) + kMoveGame + kKeepMenu + numbered({"B==b", "C==c", "A==a"}) +
-                 kMoveGame + kKeepMenu + numbered({"P==p", "Q==q"}) + kMoveApp + kKeepMenu + kAddGame + kKeepMenu +
-                 numbered({"B==b", "C==c", "A==a", "D==d"}) + kMoveGame + kKeepMenu + wrote(4, 2, "menus are in games.ini.bak and apps.ini.bak"),
+       .output = kKeepMenu + numbered({"A==a", "B==b", "C==c"}) + kMoveGame + "Moved game 1 to 3: A==a\n" + kChoose +
+                 numbered({"B==b", "C==c", "A==a"}) + kMoveGame + kNothingChanged + kChoose + numbered({"P==p", "Q==q"}) +
+                 kMoveApp + "Moved App 2 to 1: Q==q\n" + kChoose + kAddGame + "Added game 4: D==d\n" + kChoose +
+                 numbered({"B==b", "C==c", "A==a", "D==d"}) + kMoveGame + "Moved game 4 to 1: D==d\n" + kChoose + wrote(4, 2, "menus are in games.ini.bak and apps.ini.bak"),
        .games_after = file("D==d\r\nB==b\r\nC==c\r\nA==a\r\n"), .apps_after = file("Q==q\r\nP==p\r\n")},
       {.name = "MoveNothingForABadNumber", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\n"),
        .input = "m\n3\nm\n1\n0\nm\nx\n8\n",
        .output = kKeepMenu + numbered({"A==a", "B==b"}) + "Enter number of game to move\nNo such entry, nothing moved\n" +
-                 kKeepMenu + numbered({"A==a", "B==b"}) + kMoveGame + "No such entry, nothing moved\n" + kKeepMenu +
-                 numbered({"A==a", "B==b"}) + "Enter number of game to move\nNo such entry, nothing moved\n" + kKeepMenu},
+                 kChoose + numbered({"A==a", "B==b"}) + kMoveGame + "No such entry, nothing moved\n" + kChoose +
+                 numbered({"A==a", "B==b"}) + "Enter number of game to move\nNo such entry, nothing moved\n" + kChoose},
       {.name = "MoveEndOfInputAtNumber", .args = {"--keep"}, .input = "m\n",
        .output = kKeepMenu + numbered({"Old==e:\\old\\default.xbe"}) + "Enter number of game to move\n"},
       {.name = "MoveEndOfInputAtNewNumber", .args = {"--keep"}, .input = "n\n1\n",
@@ -1048,54 +1055,68 @@ std::vector<Case> cases() {
       {.name = "ChangeEntries", .args = {"--keep"}, .games = file(kKeptGames), .apps = file(kKeptApps),
        .input = "e\n1\nRacer 2\ne:\\games\\racer 2\\default.xbe\nE\n2\nf:\\new games\nf\n1\nWalker Two\ne:\\w2.xbe\n7\n",
        .output = kKeepMenu + numbered({"Racer==e:\\games\\racer\\default.xbe", "autoadd==f:\\games\\"}) + kChangeGame +
-                 kAddGame + kKeepMenu +
+                 now("Racer==e:\\games\\racer\\default.xbe") + kAddGame +
+                 "Changed game 1: Racer 2==e:\\games\\racer 2\\default.xbe\n" + kChoose +
                  numbered({"Racer 2==e:\\games\\racer 2\\default.xbe", "autoadd==f:\\games\\"}) + kChangeGame +
-                 kAddGameDir + kKeepMenu + numbered({"Walker==e:\\dirwalker\\default.xbe"}) + kChangeApp + kAddApp +
-                 kKeepMenu + wrote(2, 1, "menus are in games.ini.bak and apps.ini.bak"),
+                 now("autoadd==f:\\games\\") + kAddGameDir + "Changed game 2: autoadd==f:\\new games\\\n" + kChoose +
+                 numbered({"Walker==e:\\dirwalker\\default.xbe"}) + kChangeApp + now("Walker==e:\\dirwalker\\default.xbe") +
+                 kAddApp + "Changed App 1: Walker Two==e:\\w2.xbe\n" + kChoose + wrote(2, 1, "menus are in games.ini.bak and apps.ini.bak"),
        .games_after = file("Racer 2==e:\\games\\racer 2\\default.xbe\r\nautoadd==f:\\new games\\\r\n"),
        .apps_after = file("Walker Two==e:\\w2.xbe\r\n")},
       {.name = "ChangeRefusedLeavesTheEntry", .args = {"--keep"}, .games = file("R==e:\\r\r\n"),
-       .input = "e\n1\nR\nhd:\\x\ne\n1\na==b\ne:\\x\ne\n1\n\n5\n8\n",
-       .output = kKeepMenu + numbered({"R==e:\\r"}) + kChangeGame + kAddGame + kBadPath + kKeepMenu +
-                 numbered({"R==e:\\r"}) + kChangeGame + kAddGame + kBadName + kKeepMenu + numbered({"R==e:\\r"}) +
-                 kChangeGame + kGameName + kKeepMenu + kGames + "R==e:\\r\n" + kKeepMenu},
+       .input = "e\n1\nR\nhd:\\x\ne\n1\na==b\ne\n1\n\n\n5\n8\n",
+       .output = kKeepMenu + numbered({"R==e:\\r"}) + kChangeGame + now("R==e:\\r") + kAddGame + kBadPath + kChoose +
+                 numbered({"R==e:\\r"}) + kChangeGame + now("R==e:\\r") + kGameName + kBadName + kChoose +
+                 numbered({"R==e:\\r"}) + kChangeGame + now("R==e:\\r") + kAddGame + kNothingChanged + kChoose + kGames +
+                 "R==e:\\r\n" + kChoose},
       {.name = "AnswersAreLines", .args = {"--keep"}, .games = file(""),
        .input = " \t 3 \t\n\tHalo 2  \n  e:\\games\\halo 2\\default.xbe\t\n3\nHalo e:\\h\ne:\\h2\n\n   \n3\n\n1\n \t\n5\n8\n8\n",
-       .output = kKeepMenu + kAddGame + kKeepMenu + kAddGame + kKeepMenu + kGameName + kKeepMenu + kAddGameDir + kKeepMenu +
-                 kGames + "Halo 2==e:\\games\\halo 2\\default.xbe\nHalo e:\\h==e:\\h2\n" + kKeepMenu + kUnwritten + kKeepMenu},
-      {.name = "LongLineRefused", .args = {"--keep"}, .input = "3\n" + std::string(8000, 'n') + "\ne:\\a\n5\n8\n",
-       .output = kKeepMenu + kAddGame + "Name or path too long\n" + kKeepMenu + kGames + "Old==e:\\old\\default.xbe\n" +
-                 kKeepMenu},
+       .output = kKeepMenu + kAddGame + "Added game 1: Halo 2==e:\\games\\halo 2\\default.xbe\n" + kChoose + kAddGame +
+                 "Added game 2: Halo e:\\h==e:\\h2\n" + kChoose + kKeepMenu + kKeepMenu + kGameName + kNothingChanged +
+                 kChoose + kAddGameDir + kNothingChanged + kChoose + kGames +
+                 "Halo 2==e:\\games\\halo 2\\default.xbe\nHalo e:\\h==e:\\h2\n" + kChoose + kUnwritten + kChoose},
+      {.name = "LongLineRefused", .args = {"--keep"}, .input = "3\n" + std::string(8000, 'n') + "\n5\n8\n",
+       .output = kKeepMenu + kGameName + "Name or path too long\n" + kChoose + kGames + "Old==e:\\old\\default.xbe\n" +
+                 kChoose},
+      {.name = "WholeLineChoices", .args = {"--keep"}, .input = "exit\nX\n5\n8\n",
+       .output = kKeepMenu + "No such choice: exit\n" + kChoose + "No such choice: X\n" + kChoose + kGames +
+                 "Old==e:\\old\\default.xbe\n" + kChoose},
+      {.name = "NameJudgedBeforePath", .args = {"--keep"}, .input = "3\na==b\n8\n",
+       .output = kKeepMenu + kGameName + kBadName + kChoose},
+      {.name = "ChangeKeepsAnEmptyAnswer", .args = {"--keep"}, .input = "e\n1\n\ne:\\new\n7\n",
+       .output = kKeepMenu + numbered({"Old==e:\\old\\default.xbe"}) + kChangeGame + now("Old==e:\\old\\default.xbe") +
+                 kAddGame + "Changed game 1: Old==e:\\new\n" + kChoose + wrote(1, 1, "menu is in games.ini.bak"),
+       .games_after = file("Old==e:\\new\r\n")},
       {.name = "SameKeysWithoutKeep", .input = "m\nE\n3\nHalo 2\n5\n8\n",
        .output = kMenu + kNext + kMenu + kNext + kMenu + kAddGame + kMenu + kGames + "Halo==2\n" + kMenu},
       {.name = "AppendedElsewhereNotOverwrittenUnasked", .args = {"--keep"}, .fault = Fault::kAppsAppendedTo,
        .input = "3\nNew\ne:\\n\n7\n7\n",
-       .output = kKeepMenu + kAddGame + kKeepMenu + location("apps.ini") + " changed since it was read; 7 again replaces it\n" +
-                 kKeepMenu + wrote(2, 1, "menus are in games.ini.bak and apps.ini.bak"),
+       .output = kKeepMenu + kAddGame + "Added game 2: New==e:\\n\n" + kChoose + location("apps.ini") + " changed since it was read; 7 again replaces it\n" +
+                 kChoose + wrote(2, 1, "menus are in games.ini.bak and apps.ini.bak"),
        .games_after = file(kOldGames + "New==e:\\n\r\n")},
       {.name = "RenamedOverElsewhereNotOverwrittenUnasked", .args = {"--keep"}, .fault = Fault::kGamesRenamedOver,
        .input = "7\n8\n",
-       .output = kKeepMenu + location("games.ini") + " changed since it was read; 7 again replaces it\n" + kKeepMenu},
+       .output = kKeepMenu + location("games.ini") + " changed since it was read; 7 again replaces it\n" + kChoose},
       // At every 7: a file changed since it was last read, written or named.
       {.name = "EditedAfterTheFirstNaming", .not_on_windows = kPreloaded, .args = {"--keep"},
        .fault = Fault::kAppsAppendedTo, .input = "7\n7\n7\n",
        .start = {.fault = "open 7 run", .fault_run = "printf 'E==e\\r\\n' >> hvn/ini/games.ini"},
-       .output = kKeepMenu + changedElsewhere("apps.ini") + kKeepMenu + changedElsewhere("games.ini") + kKeepMenu +
+       .output = kKeepMenu + changedElsewhere("apps.ini") + kChoose + changedElsewhere("games.ini") + kChoose +
                  wrote(1, 1, "menus are in games.ini.bak and apps.ini.bak")},
       {.name = "EditedAfterAFailedSave", .not_on_windows = kPreloaded, .args = {"--keep"},
        .apps = file(kOldApps, fs::perms(0444)), .input = "3\nA\ne:\\a\n7\n7\n7\n",
        .start = {.fault = "open 9 run", .fault_run = "chmod 644 hvn/ini/apps.ini && printf 'E==e\\r\\n' >> hvn/ini/games.ini"},
-       .output = kKeepMenu + kAddGame + kKeepMenu + couldNotWrite("apps.ini", kReadOnly) + kKeepMenu +
-                 changedElsewhere("games.ini") + kKeepMenu + wrote(2, 1, "menu is in games.ini.bak"),
+       .output = kKeepMenu + kAddGame + "Added game 2: A==e:\\a\n" + kChoose + couldNotWrite("apps.ini", kReadOnly) + kChoose +
+                 changedElsewhere("games.ini") + kChoose + wrote(2, 1, "menu is in games.ini.bak"),
        .games_after = file(kOldGames + "A==e:\\a\r\n"), .apps_after = file(kOldApps), .inspect = backupsOf,
        .inspected = "games.ini.bak: " + kOldGames + "E==e\r\n"},
       {.name = "SameLengthEditSeen", .args = {"--keep"}, .fault = Fault::kGamesFirstByteChanged, .input = "7\n7\n",
-       .output = kKeepMenu + changedElsewhere("games.ini") + kKeepMenu + wrote(1, 1, "menu is in games.ini.bak")},
+       .output = kKeepMenu + changedElsewhere("games.ini") + kChoose + wrote(1, 1, "menu is in games.ini.bak")},
       {.name = "SameLengthEditInALongMenuSeen", .args = {"--keep"}, .games = file(kLongMenu),
        .fault = Fault::kGamesFirstByteChanged, .input = "7\n7\n",
-       .output = kKeepMenu + changedElsewhere("games.ini") + kKeepMenu + wrote(250, 1, "menu is in games.ini.bak")},
+       .output = kKeepMenu + changedElsewhere("games.ini") + kChoose + wrote(250, 1, "menu is in games.ini.bak")},
       {.name = "RemovedBeforeSaveSeen", .args = {"--keep"}, .fault = Fault::kGamesVanishes, .input = "7\n7\n",
-       .output = kKeepMenu + changedElsewhere("games.ini") + kKeepMenu + wrote(1, 1)},
+       .output = kKeepMenu + changedElsewhere("games.ini") + kChoose + wrote(1, 1)},
       {.name = "KeepByteOrderMarkDropped", .args = {"--keep"}, .games = file("\xEF\xBB\xBFRacer==e:\\r\r\n"),
        .input = "7\n", .output = kKeepMenu + wrote(1, 1, "menu is in games.ini.bak"), .games_after = file("Racer==e:\\r\r\n")},
       {.name = "KeepUtf16Refused", .args = {"--keep"}, .apps = file(std::string("\xFF\xFE" "A\0=\0=\0a\0", 10)),
@@ -1110,24 +1131,26 @@ std::vector<Case> cases() {
       // Removing, with --keep: kept and typed entries alike, then listing and writing.
       {.name = "RemoveFirstMiddleLast", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\nC==c\r\n"),
        .apps = file("P==p\r\nQ==q\r\n"), .input = "3\nD\nd\n9\n1\n9\n2\n9\n2\n0\n2\n5\n6\n7\n",
-       .output = kKeepMenu + kAddGame + kKeepMenu + numbered({"A==a", "B==b", "C==c", "D==d"}) + kRemoveGame +
-                 kKeepMenu + numbered({"B==b", "C==c", "D==d"}) + kRemoveGame + kKeepMenu +
-                 numbered({"B==b", "D==d"}) + kRemoveGame + kKeepMenu + numbered({"P==p", "Q==q"}) + kRemoveApp +
-                 kKeepMenu + kGames + "B==b\n" + kKeepMenu + kApps + "P==p\n" + kKeepMenu + wrote(1, 1, "menus are in games.ini.bak and apps.ini.bak"),
+       .output = kKeepMenu + kAddGame + "Added game 4: D==d\n" + kChoose + numbered({"A==a", "B==b", "C==c", "D==d"}) +
+                 kRemoveGame + "Removed game 1: A==a\n" + kChoose + numbered({"B==b", "C==c", "D==d"}) + kRemoveGame +
+                 "Removed game 2: C==c\n" + kChoose + numbered({"B==b", "D==d"}) + kRemoveGame + "Removed game 2: D==d\n" +
+                 kChoose + numbered({"P==p", "Q==q"}) + kRemoveApp + "Removed App 2: Q==q\n" +
+                 kChoose + kGames + "B==b\n" + kChoose + kApps + "P==p\n" + kChoose + wrote(1, 1, "menus are in games.ini.bak and apps.ini.bak"),
        .games_after = file("B==b\r\n"), .apps_after = file("P==p\r\n")},
       {.name = "RemoveNothingForABadNumber", .args = {"--keep"}, .games = file("A==a\r\nB==b\r\n"),
        .input = "9\n0\n9\n3\n9\nx\n9\n1a\n9\n-1\n9\n+1\n9\n4294967297\n9\n" + std::string(300, '0') + "1\n9\n02\n5\n8\n",
-       .output = kKeepMenu + repeat(numbered({"A==a", "B==b"}) + kRemoveGame + kNothingRemoved + kKeepMenu, 8) +
-                 numbered({"A==a", "B==b"}) + kRemoveGame + kKeepMenu + kGames + "A==a\n" + kKeepMenu + kUnwritten + kKeepMenu,
+       .output = kKeepMenu + repeat(numbered({"A==a", "B==b"}) + kRemoveGame + kNothingRemoved + kChoose, 8) +
+                 numbered({"A==a", "B==b"}) + kRemoveGame + "Removed game 2: B==b\n" + kChoose + kGames + "A==a\n" + kChoose +
+                 kUnwritten + kChoose,
        .errors = "Input ended before 7; changes not written\n", .status = 1},
       {.name = "RemoveFromEmptyList", .args = {"--keep"}, .games = file(""), .apps = file(""), .input = "9\n0\n8\n",
-       .output = kKeepMenu + "No game to remove\n" + kKeepMenu + "No App to remove\n" + kKeepMenu},
+       .output = kKeepMenu + "No game to remove\n" + kChoose + "No App to remove\n" + kChoose},
       {.name = "RemoveEndOfInput", .args = {"--keep"}, .apps = file("P==p\r\n"), .input = "0\n",
        .output = kKeepMenu + numbered({"P==p"}) + kRemoveApp},
       {.name = "RemoveFromALongList", .args = {"--keep"}, .games = file(repeat("G==g\r\n", 11) + "L==l\r\n"),
        .input = "9\n12\n5\n8\n8\n",
-       .output = kKeepMenu + numbered(std::vector<std::string>(11, "G==g")) + " 12. L==l\n" + kRemoveGame +
-                 kKeepMenu + kGames + repeat("G==g\n", 11) + kKeepMenu + kUnwritten + kKeepMenu},
+       .output = kKeepMenu + numbered(std::vector<std::string>(11, "G==g")) + " 12. L==l\n" + kRemoveGame + "Removed game 12: L==l\n" +
+                 kChoose + kGames + repeat("G==g\n", 11) + kChoose + kUnwritten + kChoose},
   };
 }
 
@@ -1458,6 +1481,13 @@ std::vector<ConsoleCase> consoleCases() {
        .keys = thenEnter({{"", kMenu}, {"3\r", kGameName}, {"R\xc3\xa9\r", kGamePath}, {"e:\\x\r", kMenu},
                           {"5\r", kGames + "R\xc3\xa9==e:\\x\n" + kMenu}, {"7\r", "7\n"}}),
        .status = 0, .games_after = file("R" + e_acute + "==e:\\x\r\n"), .apps_after = file("")},
+      {.name = "HintAtMoreWords",
+       .keys = {{"", kMenu}, {"3\r", kGameName},
+                {"Project Gotham\r", "Only 'Project' was taken as the name: here an answer is one word, the rest of the line "
+                                      "answers what comes next; halvane-menu --keep takes names and paths with spaces\n",
+                 false, true},
+                {"8\r", ""}},
+       .status = 0},
       {.name = "CtrlCLeavesFiles", .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"\x03", ""}}},
       {.name = "CtrlDEndsInput", .not_on_windows = "Windows ends console input at Ctrl-Z, and Wine's console hands that over as a byte",
        .keys = {{"", kMenu}, {"\x04", ""}}, .status = 0},
@@ -1479,8 +1509,8 @@ std::vector<ConsoleCase> consoleCases() {
       {.name = "SharedConsoleDoesNotWait", .only_on_windows = "cmd shares a console only under Windows",
        .args = {"--kep"}, .shared_console = true, .status = 2},
       {.name = "EditMenusKeeps", .only_on_windows = kCmdFile, .edit_menus = true, .games = file(kKeptGames),
-       .keys = {{"", kKeepMenu}, {"5\r", kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kKeepMenu},
-                {"8\r", ""}}},
+       .keys = {{"", kKeepMenu}, {"5\r", kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose},
+                {"7\r", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // after a save too
       {.name = "EditMenusWaitsAfterARefusal", .only_on_windows = kCmdFile, .edit_menus = true, .games = file("A\r\n"),
        .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // cmd's pause, in Wine's words
   };
