@@ -1,7 +1,10 @@
 @echo off
 rem Edits the menus in hvn\ini beside this file: starts the menu creator with
 rem --keep, so it begins with the entries the menus hold, and keeps this
-rem window open if it ends with an error, so that its message can be read.
-cd /d "%~dp0"
+rem window open once it ends, so that its last words can be read. pushd
+rem reaches a folder on a network share (\\server\share) too, through a
+rem drive letter of its own, where cd cannot.
+pushd "%~dp0"
 halvane-menu.exe --keep
-if errorlevel 1 pause
+pause
+popd

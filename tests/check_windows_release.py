@@ -93,6 +93,12 @@ def check_exe(path):
 # it stands, and not a word about what only those who build the program need.
 MAX_COLUMNS = 79
 NOT_FOR_USERS = ["linux", "cmake", "apt-get", "debian", "wine", "mingw", "posix", "build", "fuzz", "test"]
+# What a Windows user asks first: how the files travel, Notepad's hidden
+# .txt, the backups, and every message the program can show.
+FOR_USERS = ["copy the hvn folder", ".txt", "games.ini.bak", "File check failed", "Next selection",
+             "Bad directory path", "No such entry, nothing removed", "changed since it was read",
+             "Changes not written", "Could not write", "Cannot keep", "Wrote", "No such choice",
+             "List is full", "Name or path too long", "Usage: halvane-menu"]
 
 
 def check_text(name, text):
@@ -110,6 +116,9 @@ def check_readme(text):
     words = [word for word in NOT_FOR_USERS if re.search(r"\b" + word + r"\b", text.decode().lower())]
     if words:
         fail(f"README.txt speaks of {words}")
+    missing = [words for words in FOR_USERS if words not in " ".join(line.strip() for line in lines)]
+    if missing:
+        fail(f"README.txt says nothing of {missing}")
 
 
 def unpack(zip_path, folder):
@@ -120,8 +129,13 @@ def unpack(zip_path, folder):
         for name in ("README.txt", "Edit menus.cmd"):
             check_text(name, archive.read(name))
         check_readme(archive.read("README.txt"))
-        if b"halvane-menu.exe --keep" not in archive.read("Edit menus.cmd"):
+        command = archive.read("Edit menus.cmd").decode("ascii").split("\r\n")
+        if "halvane-menu.exe --keep" not in command:
             fail("Edit menus.cmd does not start the program with --keep")
+        # cd cannot enter a network share; pushd maps it to a drive letter.
+        # The window stays open after the program's last words, success too.
+        if 'pushd "%~dp0"' not in command or "pause" not in command:
+            fail("Edit menus.cmd does not pushd to its folder and pause after the program")
         archive.extractall(folder)
     print("zip:", ", ".join(names), f"(README.txt plain, CR LF, within {MAX_COLUMNS} columns)")
 
