@@ -120,7 +120,7 @@ bool removeEntry(EntryList& list, int i) {
 // one; a full list has no free slot to hold it.
 bool moveEntry(EntryList& list, int from, int to) {
   if (from < 0 || from >= list.count || to < 0 || to >= list.count) return false;
-  static char name[kFieldSize], path[kFieldSize];
+  char name[kFieldSize], path[kFieldSize];
   std::copy(list.names[from], list.names[from] + kFieldSize, name);
   std::copy(list.paths[from], list.paths[from] + kFieldSize, path);
   for (int i = from; i < to; ++i) copyEntry(list, i + 1, i);
@@ -129,6 +129,8 @@ bool moveEntry(EntryList& list, int from, int to) {
   std::copy(path, path + kFieldSize, list.paths[to]);
   return true;
 }
+
+void clear(EntryList& list) { list.count = 0; }
 
 bool isDirectoryEntry(const EntryList& list, int i) { return entry(list, i).name == kDirectoryEntryName; }
 

@@ -86,6 +86,9 @@ AddResult judgeName(std::string_view name);
 // refused for every kind of entry.
 bool isRejectedPath(std::string_view path);
 
+// Empties `list`, as at the start.
+void clear(EntryList& list);
+
 // Number of valid entries.
 int count(const EntryList& list);
 

@@ -209,3 +209,9 @@ bool unchangedSince(const char* path, const MenuFileStamp& stamp) {
   return now.identity.device == stamp.identity.device && now.identity.file == stamp.identity.file &&
          now.size == stamp.size && now.digest == stamp.digest;
 }
+
+bool changedElsewhere(WatchedMenuFile& file) {
+  if (unchangedSince(file.path, file.stamp)) return false;
+  file.stamp = stampMenuFile(file.path);
+  return true;
+}

@@ -65,4 +65,18 @@ MenuFileStamp stampMenuFile(const char* path);
 // to tell, so a file grown without end cannot stall it.
 bool unchangedSince(const char* path, const MenuFileStamp& stamp);
 
+// A menu file as the session last knew it: its list, and what it was when
+// last read, written or found changed, so that a change made elsewhere since
+// is seen.
+struct WatchedMenuFile {
+  const char* path;
+  EntryList& list;
+  MenuFileStamp stamp;
+};
+
+// True when the file is no longer what the session last knew of it (other
+// bytes, another file at its place, gone). It is then taken as it is now,
+// so that it counts as changed again only once it changes again.
+bool changedElsewhere(WatchedMenuFile& file);
+
 #endif  // HALVANE_CATALOGUE_MENU_FILES_H_

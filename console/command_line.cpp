@@ -14,12 +14,6 @@ constexpr std::string_view kUsage = "Usage: halvane-menu [--keep | --help | --ve
 constexpr int kUsageStatus = 2;
 constexpr int kLostOutputStatus = 1;
 
-// Where help is, after a usage error.
-#ifdef _WIN32
-constexpr std::string_view kTryHelp = "Try 'halvane-menu --help' or 'halvane-menu /?'.\n";
-#else
-constexpr std::string_view kTryHelp = "Try 'halvane-menu --help'.\n";
-#endif
 
 const struct {
   std::string_view option;
@@ -90,7 +84,10 @@ int answerRequest(const CommandLine& line) {
     case Request::kVersion: writeText(out, "Halvane menu creator " HVN_VERSION "\n"); break;
     case Request::kHelp: printHelp(out); break;
     default:
-      writeTexts(out, {"halvane-menu: ", line.complaint, " '", line.word, "'\n", kUsage, kTryHelp});
+      // Where help is, after a usage error; on Windows /? asks for it too.
+      writeTexts(out, {"halvane-menu: ", line.complaint, " '", line.word, "'\n", kUsage, "Try 'halvane-menu --help'"});
+      if (!kPlatformHelpOption.empty()) writeTexts(out, {" or 'halvane-menu ", kPlatformHelpOption, "'"});
+      writeText(out, ".\n");
       break;
   }
   flushOutput(out);

@@ -315,6 +315,12 @@ Outcome runEditDialogue(const Dialogue& dialogue, const Command& command) {
   }
 }
 
+// Prints `header`, then one "name==path" line per entry of `list`.
+void printEntryList(ConsoleStream& console, std::string_view header, const EntryList& list) {
+  writeText(console, header);
+  for (int i = 0; i < count(list); ++i) printEntry(console, entry(list, i));
+}
+
 // A menu file's name alone, as it stands in its folder.
 std::string_view baseName(std::string_view path) {
   const std::size_t name = path.find_last_of(HVN_PATH_SEPARATOR) + 1;
@@ -395,19 +401,10 @@ void reportFailedCheck(const ConsoleStream& console, const char* path, std::stri
   flushOutput(errors);
 }
 
-// The menu files as the session last knew them, game menu first: what each
-// was when read, written or reported, so that a change made elsewhere since
-// is seen.
-struct WatchedFile {
-  const char* path;
-  EntryList& list;
-  MenuFileStamp stamp;
-};
-
 // Reads the game menu and then the app menu into their lists. The first line
 // that cannot be kept is reported, and nothing else is done.
-bool keepMenuFiles(WatchedFile (&files)[2]) {
-  for (WatchedFile& file : files) {
+bool keepMenuFiles(WatchedMenuFile (&files)[2]) {
+  for (WatchedMenuFile& file : files) {
     const MenuFileRead read = readMenuFile(file.path, file.list, &file.stamp);
     if (read.reason.empty()) continue;
     reportUnkeptLine(file.path, read);
@@ -416,15 +413,13 @@ bool keepMenuFiles(WatchedFile (&files)[2]) {
   return true;
 }
 
-// Names each file that is no longer what the session last knew of it (other
-// bytes, another file at its place, gone), and takes it as it is now, so
-// that 7 again replaces it unless it changes again. True when there was none.
-bool unchangedElsewhere(ConsoleStream& console, WatchedFile (&files)[2]) {
+// Names each file changed elsewhere since the session last knew it, which
+// 7 again replaces unless it changes again. True when there was none.
+bool unchangedElsewhere(ConsoleStream& console, WatchedMenuFile (&files)[2]) {
   bool unchanged = true;
-  for (WatchedFile& file : files) {
-    if (unchangedSince(file.path, file.stamp)) continue;
+  for (WatchedMenuFile& file : files) {
+    if (!changedElsewhere(file)) continue;
     writeTexts(console, {file.path, " changed since it was read; 7 again replaces it\n"});
-    file.stamp = stampMenuFile(file.path);
     unchanged = false;
   }
   return unchanged;
@@ -436,7 +431,7 @@ bool unchangedElsewhere(ConsoleStream& console, WatchedFile (&files)[2]) {
 struct Session {
   ConsoleStream& console;
   bool keep_menus;
-  WatchedFile watched[2];
+  WatchedMenuFile watched[2];
   bool backup[2] = {true, true};
   bool edited = false;        // with --keep: a change not yet written
   bool warned = false;        // with --keep: 8 has said so since
@@ -467,7 +462,7 @@ bool writeFiles(Session& session) {
   // What the files hold now is what the session knows of them: a file this
   // save wrote, or left as it was.
   if (session.keep_menus)
-    for (WatchedFile& file : session.watched) file.stamp = stampMenuFile(file.path);
+    for (WatchedMenuFile& file : session.watched) file.stamp = stampMenuFile(file.path);
   session.write_failed = true;
   return false;
 }
@@ -568,10 +563,4 @@ int runMenuLoop(bool keep_menus) {
   const int status = runMenuSession(console, keep_menus);
   flushOutput(console);
   return status;
-}
-
-void printEntryList(ConsoleStream& console, std::string_view header,
-                    const EntryList& list) {
-  writeText(console, header);
-  for (int i = 0; i < count(list); ++i) printEntry(console, entry(list, i));
 }

@@ -3,24 +3,18 @@
 #ifndef HALVANE_CONSOLE_MENU_LOOP_H_
 #define HALVANE_CONSOLE_MENU_LOOP_H_
 
-#include <string_view>
-
-#include "catalogue/entry_list.h"
 #include "console/console_stream.h"
 
 // Runs the whole program on standard input and output. With `keep_menus` the
 // lists start with the entries the menu files hold. Returns the exit status:
-// 1 when the session ended with a failed write as its last, or a menu file
-// could not be kept; otherwise 0.
+// 1 when a menu file could not be read or kept at the start, when the last
+// write of the session failed, or when input ended with --keep's edits not
+// written; otherwise 0.
 int runMenuLoop(bool keep_menus = false);
 
 // Runs the dialogue on `console`: the start-up test, then the menu until a way
 // out. Returns the exit status, as runMenuLoop does. Output may still be
 // buffered on return.
 int runMenuSession(ConsoleStream& console, bool keep_menus = false);
-
-// Prints `header`, then one "name==path" line per entry of `list`.
-void printEntryList(ConsoleStream& console, std::string_view header,
-                    const EntryList& list);
 
 #endif  // HALVANE_CONSOLE_MENU_LOOP_H_

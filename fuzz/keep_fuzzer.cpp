@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view file(reinterpret_cast<const char*>(data), size);
   setContent("hvn/ini/games.ini", file);
   setContent("hvn/ini/apps.ini", "");
-  gameList.count = 0;
-  appList.count = 0;
+  clear(gameList);
+  clear(appList);
 
   const MenuFileRead read = readMenuFile(kGameMenuPath, gameList);
   check(count(gameList) >= 0 && count(gameList) <= kMaxEntries, "count within capacity");

@@ -63,7 +63,7 @@ int inputHolding(const std::uint8_t* data, std::size_t size) {
 // Reading the file a list was written as must give that list back exactly.
 void checkReadBack(const char* path, const EntryList& list) {
   static EntryList read_back;
-  read_back.count = 0;
+  clear(read_back);
   check(readMenuFile(path, read_back).reason.empty(), "a written file is taken back");
   check(count(read_back) == count(list), "read back: as many entries as written");
   for (int i = 0; i < count(list); ++i) {
@@ -79,8 +79,8 @@ void runSession(const std::uint8_t* data, std::size_t size, bool keep_menus) {
   setContent("hvn/ini/apps.ini", kOldApps);
   unlink("hvn/ini/games.ini.bak");
   unlink("hvn/ini/apps.ini.bak");
-  gameList.count = 0;
-  appList.count = 0;
+  clear(gameList);
+  clear(appList);
 
   static const int output = open("/dev/null", O_WRONLY);
   const int input = inputHolding(data, size);
