@@ -1,7 +1,5 @@
 #include "catalogue/menu_files.h"
 
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -140,14 +138,11 @@ bool readBlocks(int fd, MenuFileStamp& stamp, Take take) {
 
 }  // namespace
 
-std::string_view checkMenuFile(const char* path, char (&refusal)[kRefusalSize]) {
-  const int fd = openToRead(path, refusal);
-  if (fd >= 0) {
-    closeFile(fd);
-    return {};
-  }
-  if (refusal[0] != '\0') return refusal;
-  return errno == EINVAL ? "not a file" : std::strerror(errno);
+std::string_view checkMenuFile(const char* path, char (&words)[kWordsSize]) {
+  const int fd = openToRead(path, words);
+  if (fd < 0) return words;
+  closeFile(fd);
+  return {};
 }
 
 FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const bool (&backup)[2]) {
@@ -162,8 +157,8 @@ FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const b
 MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp) {
   // Opened without waiting, and only as a file or a device: a FIFO put in the
   // file's place since the start-up check would stall the start.
-  char refusal[kRefusalSize];
-  const int fd = openToRead(path, refusal);
+  char words[kWordsSize];
+  const int fd = openToRead(path, words);
   if (fd < 0) return {1, kUnreadable};
   Reader reader;
   MenuFileStamp read_as;
@@ -187,8 +182,8 @@ MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stam
 
 MenuFileStamp stampMenuFile(const char* path) {
   MenuFileStamp now;
-  char refusal[kRefusalSize];
-  const int fd = openToRead(path, refusal);
+  char words[kWordsSize];
+  const int fd = openToRead(path, words);
   if (fd < 0) return now;
   // No further than any menu the lists can hold, so that a device without
   // end cannot stall it.
@@ -199,8 +194,8 @@ MenuFileStamp stampMenuFile(const char* path) {
 
 bool unchangedSince(const char* path, const MenuFileStamp& stamp) {
   MenuFileStamp now;
-  char refusal[kRefusalSize];
-  const int fd = openToRead(path, refusal);
+  char words[kWordsSize];
+  const int fd = openToRead(path, words);
   if (fd >= 0) {
     readBlocks(fd, now, [&](std::string_view) { return now.size <= stamp.size; });
     closeFile(fd);

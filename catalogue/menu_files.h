@@ -19,14 +19,13 @@ inline constexpr char kAppMenuPath[] =
     "." HVN_PATH_SEPARATOR "hvn" HVN_PATH_SEPARATOR "ini" HVN_PATH_SEPARATOR "apps.ini";
 
 // Why the menu file at `path` cannot be opened for reading (see openToRead),
-// in words that may be kept in `refusal`, or an empty view when it can.
-// Nothing is read.
-std::string_view checkMenuFile(const char* path, char (&refusal)[kRefusalSize]);
+// in words kept in `words`, or an empty view when it can. Nothing is read.
+std::string_view checkMenuFile(const char* path, char (&words)[kWordsSize]);
 
 // Rewrites the app menu and then the game menu, one "name==path" line with CR
 // LF per entry, both or neither where that can be known, the old menus kept
 // beside them where `backup` says so (see replaceFiles): file 0 of the result
-// is the app menu, file 1 the game menu.
+// is the app menu, file 1 the game menu, and its words name the file.
 FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const bool (&backup)[2]);
 
 // Where reading a menu file stopped: `reason` is empty when every line was

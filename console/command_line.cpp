@@ -1,7 +1,5 @@
 #include "console/command_line.h"
 
-#include <cerrno>
-#include <cstring>
 #include <string_view>
 
 #include "catalogue/menu_files.h"
@@ -91,16 +89,16 @@ int answerRequest(const CommandLine& line) {
       break;
   }
   flushOutput(out);
-  // A reader that has gone (| head, | true) wanted no more: the run ends
-  // quietly, as console tools do.
-  if (out.output_error == EPIPE) out.output_error = 0;
-  // Output that could not be written is no answer: say so, as console tools do.
-  if (out.output_error != 0) {
+  // Output that could not be written is no answer: say so, as console tools
+  // do; but a reader that has gone (| head, | true) wanted no more, and the
+  // run ends quietly.
+  const bool lost = out.output_failure.failed && !out.output_failure.reader_gone;
+  if (lost) {
     ConsoleStream errors(kStandardInput, kStandardError);
-    writeTexts(errors, {"halvane-menu: write error: ", std::strerror(out.output_error), "\n"});
+    writeTexts(errors, {"halvane-menu: write error: ", out.output_failure.words, "\n"});
     flushOutput(errors);
   }
   holdClosingConsole(out);
-  if (out.output_error != 0) return kLostOutputStatus;
+  if (lost) return kLostOutputStatus;
   return to_error ? kUsageStatus : 0;
 }

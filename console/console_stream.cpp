@@ -1,7 +1,6 @@
 #include "console/console_stream.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace {
 
@@ -11,9 +10,8 @@ constexpr std::size_t kInputBufferSize = 64 * 1024;
 constexpr std::size_t kOutputBufferSize = 128 * 1024;
 
 void writeAll(ConsoleStream& console, std::string_view bytes) {
-  errno = 0;
-  if (!writeBytes(console.output_fd, bytes.data(), bytes.size()) && console.output_error == 0)
-    console.output_error = errno != 0 ? errno : EIO;
+  const OutputFailure failure = writeBytes(console.output_fd, bytes.data(), bytes.size());
+  if (failure.failed && !console.output_failure.failed) console.output_failure = failure;
 }
 
 void append(ConsoleStream& console, std::string_view bytes) {

@@ -25,7 +25,7 @@ struct ConsoleStream {
   bool after_cr = false;         // the last line read ended at a CR, whose LF may follow
   std::vector<char> output;      // the first output_size bytes are still to be written
   std::size_t output_size = 0;
-  int output_error = 0;          // why the first write that failed did, or 0
+  OutputFailure output_failure;  // why the first write that failed did, if one did
 };
 
 // Queues `text` for standard output, each '\n' as the console's line end.
@@ -35,7 +35,7 @@ void writeText(ConsoleStream& console, std::string_view text);
 void writeTexts(ConsoleStream& console, std::initializer_list<std::string_view> pieces);
 
 // Writes all queued output. A failed write drops it and is remembered in
-// output_error, for a caller that has somebody to tell.
+// output_failure, for a caller that has somebody to tell.
 void flushOutput(ConsoleStream& console);
 
 // Makes sure unread input is buffered, flushing output before a read that may

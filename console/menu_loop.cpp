@@ -364,10 +364,7 @@ void sayWritten(ConsoleStream& out, const FilesWrite& written) {
 // became of the other: "Could not write ./hvn/ini/games.ini: Permission
 // denied; nothing was written".
 void sayNotWritten(ConsoleStream& console, const FilesWrite& result) {
-  char words[256];
-  const char* const path = kWritten[result.failed].path;
-  writeTexts(console, {kCouldNotWrite, path, result.backup_failed ? kBackupSuffix : std::string_view(), ": ",
-                       result.refusal[0] != '\0' ? result.refusal : describeSystemError(result.error, words)});
+  writeTexts(console, {kCouldNotWrite, result.words});
   if (result.copy_left[0] != '\0') writeTexts(console, {"; its copy ", result.copy_left, " could not be removed"});
   if (result.mixed) {
     writeTexts(console, {"; it now holds neither its old menu nor the new one"});
@@ -447,7 +444,7 @@ bool writeFiles(Session& session) {
   ConsoleStream& console = session.console;
   if (session.keep_menus && !unchangedElsewhere(console, session.watched)) return false;
   const FilesWrite result = writeMenuFiles(appList, gameList, session.backup);
-  if (result.error == 0) {
+  if (result.failed < 0) {
     if (session.keep_menus) {
       sayWritten(console, result);
     } else if (isConsole(console.input_fd)) {
@@ -485,8 +482,8 @@ int endOfInput(const Session& session) {
 // failed write, or with edits not written.
 int runMenuSession(ConsoleStream& console, bool keep_menus) {
   for (const char* path : {kGameMenuPath, kAppMenuPath}) {
-    char refusal[kRefusalSize];
-    const std::string_view why = checkMenuFile(path, refusal);
+    char words[kWordsSize];
+    const std::string_view why = checkMenuFile(path, words);
     if (why.empty()) continue;
     writeText(console, kFileCheckFailed);
     flushOutput(console);

@@ -12,8 +12,8 @@
 // Most files replaced together.
 inline constexpr int kMaxReplacedFiles = 2;
 
-// Room for a refusal in the program's own words.
-inline constexpr std::size_t kRefusalSize = 512;
+// Room for why a file could not be reached or written, in words.
+inline constexpr std::size_t kWordsSize = 640;
 
 // The name a file's old contents are kept under, after its own name.
 inline constexpr std::string_view kBackupSuffix = ".bak";
@@ -26,24 +26,24 @@ struct FileReplacement {
   bool backup = true;
 };
 
-// What became of replacing files. `error` is 0, or the system's error number
-// (errno, or GetLastError on Windows) saying why file `failed` was not
-// written, or with `backup_failed` why its backup could not be made.
+// What became of replacing files. `failed` is -1, or the file that was not
+// written, or with `backup_failed` whose backup could not be made; `words`
+// then say so, formed here once: the file named (or its backup), then the
+// system's own words or the program's refusal ("./hvn/ini/apps.ini:
+// Permission denied").
 // `written` counts the files, from the first, that now hold their new
 // contents; a file whose folder could not be flushed counts among them.
 // `backed_up[i]` says that file i's old contents are in its backup.
 // `copy_left` names a temporary file that could not be removed again, beside
-// the file; it is empty whenever none was left. `refusal`, where not empty,
-// says in the program's own words why a step to the file was not taken.
+// the file; it is empty whenever none was left.
 struct FilesWrite {
-  int error = 0;
   int failed = -1;
   int written = 0;
   bool backup_failed = false;
   bool mixed = false;  // file `failed` holds neither its old contents nor its new
   bool backed_up[kMaxReplacedFiles] = {};
   char copy_left[288] = "";
-  char refusal[kRefusalSize] = "";
+  char words[kWordsSize] = "";
 };
 
 // Makes each `contents` the whole of its file, the files in order. First
@@ -60,8 +60,8 @@ struct FilesWrite {
 // A symbolic link is followed, but never from something another
 // unprivileged user owns (neither root nor this user) to something someone
 // else owns, and a file with several names in a folder others may write is
-// not used: no other user can steer the write to a file of their choosing
-// (EPERM, with `refusal` naming the step). An ordinary file is
+// not used: no other user can steer the write to a file of their choosing;
+// the refusal names the step. An ordinary file is
 // replaced whole by a copy that takes the old one's owner, group,
 // permissions, ACL and extended attributes (Windows: its security and
 // attributes). Where no copy can take its place (several names, a device, a
@@ -78,14 +78,9 @@ FilesWrite replaceFiles(const FileReplacement* files, int count);
 // reaches and judges it, so that nothing another user could have steered
 // this one to is ever opened, and only if it is an ordinary file or a
 // device; never waits. Returns a descriptor for readFileBytes and closeFile,
-// or -1 with errno set: EISDIR for a folder, EINVAL for anything else that
-// is not a file, EPERM for a step not taken, with its words in `refusal`.
-int openToRead(const char* path, char (&refusal)[kRefusalSize]);
-
-// The system's own words for error number `error`, as replaceFiles gives
-// it, without a final period or line end, in the code page the console
-// shows. `buffer` may hold them.
-std::string_view describeSystemError(int error, char (&buffer)[256]);
+// or -1 with why in `words`: the system's own, or the program's for
+// something that is not a file or a step not taken.
+int openToRead(const char* path, char (&words)[kWordsSize]);
 
 // What a file's old bytes are to its backup: whether any is not a line end
 // (blank lines hold no entry, and are not worth keeping) and whether they

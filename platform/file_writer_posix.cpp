@@ -175,14 +175,17 @@ int findPlace(const char* path, Place& place) {
 
 // Judges the file the walk found, open as `file`, against its folder: a file
 // another user could have steered this one to is refused (EPERM, with the
-// refusal in words), as is anything but a file or a device (EINVAL; EISDIR
-// for a folder). A plain file with one name that is this user's own is
+// refusal in words), as is anything but a file or a device (EISDIR for a
+// folder, otherwise EINVAL, "not a file"). A plain file with one name that is this user's own is
 // theirs to use, whoever owns the folder. A file with several names in a
 // folder that others may write could be another user's file linked there,
 // whatever fs.protected_hardlinks says: that is refused too.
 int judgeFile(Place& place, const struct stat& file) {
   if (S_ISDIR(file.st_mode)) return EISDIR;
-  if (!S_ISREG(file.st_mode) && !S_ISCHR(file.st_mode)) return EINVAL;
+  if (!S_ISREG(file.st_mode) && !S_ISCHR(file.st_mode)) {
+    place.refusal = "not a file";
+    return EINVAL;
+  }
   const bool own_plain_file = S_ISREG(file.st_mode) && file.st_nlink == 1 && file.st_uid == geteuid();
   if (!own_plain_file)
     if (const int error = judgeStep(place, place.folder_where, place.folder_info, named(place.folder_where, place.name), file);
@@ -580,10 +583,19 @@ int takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& ba
   return error;
 }
 
+// Puts `words` in `buffer`, cut to fit.
+void keepWords(std::string_view words, char (&buffer)[kWordsSize]) {
+  buffer[words.copy(buffer, sizeof buffer - 1)] = '\0';
+}
+
+// Why a step or a file was not taken or written, in words: the program's
+// refusal, where it made one, or the system's words for `error`.
+std::string wordsFor(int error, const std::string& refusal) { return refusal.empty() ? std::strerror(error) : refusal; }
+
 }  // namespace
 
-int openToRead(const char* path, char (&refusal)[kRefusalSize]) {
-  refusal[0] = '\0';
+int openToRead(const char* path, char (&words)[kWordsSize]) {
+  words[0] = '\0';
   Place place;
   int error = findPlace(path, place);
   if (error == 0 && !place.exists) error = ENOENT;
@@ -603,8 +615,7 @@ int openToRead(const char* path, char (&refusal)[kRefusalSize]) {
     file.fd = -1;
     return fd;
   }
-  refusal[place.refusal.copy(refusal, sizeof refusal - 1)] = '\0';
-  errno = error;
+  keepWords(wordsFor(error, place.refusal), words);
   return -1;
 }
 
@@ -612,17 +623,15 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
   FilesWrite result;
   Ready ready[kMaxReplacedFiles];
   const auto fail = [&](int i, int error) {
-    result.error = error;
     result.failed = i;
+    keepWords(std::string(files[i].path) + (result.backup_failed ? std::string(kBackupSuffix) : "") + ": " +
+                  wordsFor(error, ready[i].place.refusal),
+              result.words);
   };
-  for (int i = 0; i < count && result.error == 0; ++i) {
-    if (const int error = makeReady(files[i], ready[i], result.backup_failed); error != 0) {
-      fail(i, error);
-      result.refusal[ready[i].place.refusal.copy(result.refusal, sizeof result.refusal - 1)] = '\0';
-    }
-  }
+  for (int i = 0; i < count && result.failed < 0; ++i)
+    if (const int error = makeReady(files[i], ready[i], result.backup_failed); error != 0) fail(i, error);
   int unflushed_file = -1, unflushed = 0;
-  for (int i = 0; i < count && result.error == 0; ++i) {
+  for (int i = 0; i < count && result.failed < 0; ++i) {
     int not_flushed = 0;
     if (const int error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed, not_flushed); error != 0) {
       fail(i, error);
@@ -632,7 +641,7 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
     result.written = i + 1;
     if (not_flushed != 0 && unflushed == 0) unflushed_file = i, unflushed = not_flushed;
   }
-  if (result.error == 0 && unflushed != 0) fail(unflushed_file, unflushed);
+  if (result.failed < 0 && unflushed != 0) fail(unflushed_file, unflushed);
   // Whatever was made ready and did not take its place goes again.
   for (int i = 0; i < count; ++i)
     for (std::string* name : {&ready[i].copy, &ready[i].backup})
@@ -641,4 +650,3 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
   return result;
 }
 
-std::string_view describeSystemError(int error, char (&)[256]) { return std::strerror(error); }

@@ -1,8 +1,8 @@
 // Windows side of file_writer.h.
 #include "platform/file_writer.h"
 
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +12,8 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -457,24 +459,51 @@ void dropTemporary(char (&name)[MAX_PATH], FilesWrite& result) {
   result.copy_left[size] = '\0';
 }
 
+
+
+// Puts the pieces of a text in `buffer`, one after another, cut to fit.
+void keepWords(std::initializer_list<std::string_view> pieces, char (&buffer)[kWordsSize]) {
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) size += piece.copy(buffer + size, sizeof buffer - 1 - size);
+  buffer[size] = '\0';
+}
+
+// Why file `path` (or its backup) was not written: the name, then the
+// system's words for `error` without their final period, fit for the console.
+void describeFailure(const char* path, bool backup, DWORD error, char (&words)[kWordsSize]) {
+  char text[512];
+  DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                              sizeof text, nullptr);
+  while (size > 0 && (text[size - 1] == '\r' || text[size - 1] == '\n' || text[size - 1] == ' ' || text[size - 1] == '.'))
+    --size;
+  size = static_cast<DWORD>(systemTextForConsole(text, size, sizeof text));
+  if (size == 0) {
+    const std::string_view unknown = "system error ";
+    char* const digits = text + unknown.copy(text, unknown.size());
+    size = static_cast<DWORD>(std::to_chars(digits, text + sizeof text, error).ptr - text);
+  }
+  keepWords({path, backup ? kBackupSuffix : std::string_view(), ": ", std::string_view(text, size)}, words);
+}
+
 }  // namespace
 
 // Windows has no owners to judge a link by (see file_writer.h): the file is
 // opened by name.
-int openToRead(const char* path, char (&refusal)[kRefusalSize]) {
-  refusal[0] = '\0';
+int openToRead(const char* path, char (&words)[kWordsSize]) {
+  words[0] = '\0';
   const int fd = _open(path, _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
+  int type = 0;
+  if (fd >= 0) {
+    struct _stat file;
+    type = _fstat(fd, &file) == 0 ? file.st_mode & _S_IFMT : 0;
+    if (type == _S_IFREG || type == _S_IFCHR) return fd;
+    _close(fd);
+  } else {
     // A folder cannot be opened as a file, which says only "Permission denied".
     const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) errno = EISDIR;
-    return -1;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) type = _S_IFDIR;
   }
-  struct _stat file;
-  const int type = _fstat(fd, &file) == 0 ? file.st_mode & _S_IFMT : 0;
-  if (type == _S_IFREG || type == _S_IFCHR) return fd;
-  _close(fd);
-  errno = type == _S_IFDIR ? EISDIR : EINVAL;
+  keepWords({fd < 0 && type == 0 ? std::strerror(errno) : type == _S_IFDIR ? "Is a directory" : "not a file"}, words);
   return -1;
 }
 
@@ -482,15 +511,15 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
   FilesWrite result;
   Ready ready[kMaxReplacedFiles];
   const auto fail = [&](int i, DWORD error) {
-    result.error = static_cast<int>(error);
     result.failed = i;
+    describeFailure(files[i].path, result.backup_failed, error, result.words);
   };
-  for (int i = 0; i < count && result.error == 0; ++i)
+  for (int i = 0; i < count && result.failed < 0; ++i)
     if (const DWORD error = makeReady(files[i], ready[i], result.backup_failed); error != ERROR_SUCCESS)
       fail(i, error);
   int late_file = -1;
   DWORD late = ERROR_SUCCESS;
-  for (int i = 0; i < count && result.error == 0; ++i) {
+  for (int i = 0; i < count && result.failed < 0; ++i) {
     DWORD not_given = ERROR_SUCCESS;
     if (const DWORD error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed, not_given);
         error != ERROR_SUCCESS) {
@@ -503,36 +532,11 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
   }
   // A file in its place whose DACL could not be given is reported, the
   // others written all the same.
-  if (result.error == 0 && late != ERROR_SUCCESS) fail(late_file, late);
+  if (result.failed < 0 && late != ERROR_SUCCESS) fail(late_file, late);
   // Whatever was made ready and did not take its place goes again.
   for (Ready& file : ready) {
     dropTemporary(file.copy, result);
     dropTemporary(file.backup, result);
   }
   return result;
-}
-
-// The system's words come in the ANSI code page; a console shows its own
-// (OEM) code page, where "Accès refusé" would print as garbage.
-std::string_view describeSystemError(int error, char (&buffer)[256]) {
-  DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                              static_cast<DWORD>(error), 0, buffer, sizeof buffer, nullptr);
-  while (size > 0 && (buffer[size - 1] == '\r' || buffer[size - 1] == '\n' || buffer[size - 1] == ' ' ||
-                      buffer[size - 1] == '.'))
-    --size;
-  DWORD mode = 0;
-  const UINT console = GetConsoleOutputCP();
-  if (size > 0 && console != 0 && console != GetACP() && GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
-    wchar_t wide[256];
-    const int count = MultiByteToWideChar(CP_ACP, 0, buffer, static_cast<int>(size), wide, 256);
-    const int converted =
-        count > 0 ? WideCharToMultiByte(console, 0, wide, count, buffer, sizeof buffer, nullptr, nullptr) : 0;
-    if (converted > 0) size = static_cast<DWORD>(converted);
-  }
-  if (size == 0) {
-    const std::string_view words = "system error ";
-    char* const digits = buffer + words.copy(buffer, words.size());
-    size = static_cast<DWORD>(std::to_chars(digits, buffer + sizeof buffer, error).ptr - buffer);
-  }
-  return {buffer, size};
 }

@@ -47,6 +47,13 @@ void prepareConsoleStreams();
 // either stream is not a console, and on every other platform.
 bool consoleClosesWithProgram();
 
+// Makes `size` bytes of `text` that the system gave in its own code page fit
+// for the console, in place and within `capacity` bytes; returns their new
+// size. On Windows the system speaks the ANSI code page while a console
+// shows its OEM one, where "Accès refusé" would print as garbage; elsewhere
+// nothing changes.
+std::size_t systemTextForConsole(char* text, std::size_t size, std::size_t capacity);
+
 // True when descriptor `fd` is a console (a terminal), where a person types.
 bool isConsole(int fd);
 
@@ -60,10 +67,18 @@ std::string_view currentFolder(char (&buffer)[1024]);
 // since nothing more can be had from it).
 std::size_t readBytes(int fd, char* buffer, std::size_t size);
 
+// Why output could not be written, if it could not: the system's words, or
+// that the reader of a pipe has gone, which is no error to report (they
+// wanted no more).
+struct OutputFailure {
+  bool failed = false;
+  bool reader_gone = false;
+  const char* words = "";
+};
+
 // Writes all `size` bytes to descriptor `fd`, waiting while it cannot take
-// more. Returns false, with errno set, if any could not be written (EPIPE
-// where the reader of a pipe has gone).
-bool writeBytes(int fd, const char* data, std::size_t size);
+// more, and says why if any could not be written.
+OutputFailure writeBytes(int fd, const char* data, std::size_t size);
 
 // Reads at most `size` bytes from a descriptor of openToRead (file_writer.h). Returns
 // how many, 0 at the end, or -1 on an error (a device that has nothing to give

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -29,6 +30,8 @@ void prepareConsoleStreams() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+std::size_t systemTextForConsole(char*, std::size_t size, std::size_t) { return size; }
+
 bool isConsole(int fd) { return isatty(fd) == 1; }
 
 std::string_view currentFolder(char (&buffer)[1024]) {
@@ -47,17 +50,17 @@ std::size_t readBytes(int fd, char* buffer, std::size_t size) {
   }
 }
 
-bool writeBytes(int fd, const char* data, std::size_t size) {
+OutputFailure writeBytes(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, data, size);
     if (n < 0) {
-      if (!waitIfBusy(fd, POLLOUT)) return false;
+      if (!waitIfBusy(fd, POLLOUT)) return {true, errno == EPIPE, std::strerror(errno)};
       continue;
     }
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
+  return {};
 }
 
 long readFileBytes(int fd, char* buffer, std::size_t size) {

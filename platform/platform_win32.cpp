@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <errno.h>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -40,6 +41,18 @@ bool consoleClosesWithProgram() {
   return GetConsoleProcessList(processes, 2) == 1;
 }
 
+std::size_t systemTextForConsole(char* text, std::size_t size, std::size_t capacity) {
+  DWORD mode = 0;
+  const UINT console = GetConsoleOutputCP();
+  if (size == 0 || console == 0 || console == GetACP() || !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
+    return size;
+  wchar_t wide[512];
+  const int count = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), wide, 512);
+  const int converted =
+      count > 0 ? WideCharToMultiByte(console, 0, wide, count, text, static_cast<int>(capacity), nullptr, nullptr) : 0;
+  return converted > 0 ? static_cast<std::size_t>(converted) : size;
+}
+
 bool isConsole(int fd) {
   DWORD mode = 0;
   return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
@@ -55,22 +68,21 @@ std::size_t readBytes(int fd, char* buffer, std::size_t size) {
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-bool writeBytes(int fd, const char* data, std::size_t size) {
+OutputFailure writeBytes(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const int n = _write(fd, data, transferSize(size));
     if (n <= 0) {
       // The C runtime says "Invalid argument" where the reader of a pipe has
       // gone; the system's own error tells (ERROR_NO_DATA, under Wine
-      // ERROR_PIPE_NOT_CONNECTED), and POSIX calls it EPIPE.
+      // ERROR_PIPE_NOT_CONNECTED).
       const DWORD error = GetLastError();
-      if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)
-        errno = EPIPE;
-      return false;
+      return {true, error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED,
+              n < 0 ? std::strerror(errno) : "nothing written"};
     }
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
+  return {};
 }
 
 long readFileBytes(int fd, char* buffer, std::size_t size) {
