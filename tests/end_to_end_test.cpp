@@ -1609,6 +1609,48 @@ TEST_P(Console, Session) {
 INSTANTIATE_TEST_SUITE_P(AtTheConsole, Console, testing::ValuesIn(consoleCases()),
                          [](const testing::TestParamInfo<ConsoleCase>& info) { return info.param.name; });
 
+// Each call with the errors it really gives, and the layouts whose save
+// must make it (o ordinary, h hard-linked, s symbolically linked): a call
+// the writer leaves out, such as a flush, is a fault of its own.
+struct FaultCall {
+  const char* call;
+  std::vector<const char*> errors;
+  const char* made_for;
+  const char* after = "";  // a fault that must come first for the call to be made
+};
+const FaultCall kFaultCalls[] = {
+    {"open", {"EACCES", "EIO", "ENOSPC"}, "ohsk"},
+    {"openat", {"EACCES", "EIO", "ENOSPC", "EROFS"}, "ohsk"},
+    {"fstatat", {"EACCES", "EIO"}, "ohsk"},
+    {"readlinkat", {"EACCES", "EIO"}, "s"},
+    {"fstat", {"EIO"}, "ohsk"},
+    {"ioctl", {"ENOTTY", "EIO"}, "ohsk"},
+    {"fchown", {"EPERM"}, "ohsk"},
+    {"flistxattr", {"EIO", "ERANGE"}, "os"},
+    {"fgetxattr", {"EIO"}, "os"},
+    {"fsetxattr", {"EPERM", "ENOSPC"}, "os"},
+    {"fchmod", {"EPERM", "EIO"}, "ohsk"},
+    {"pwrite", {"ENOSPC", "EIO", "EDQUOT", "EINTR"}, "ohsk"},
+    {"pwritev", {"ENOSPC", "EIO", "EINTR"}, "hk"},
+    {"ftruncate", {"EIO"}, "k"},
+    {"fsync", {"EIO", "ENOSPC"}, "ohsk"},
+    {"close", {"EIO"}, "ohsk"},
+    {"renameat", {"EBUSY", "EPERM", "EXDEV", "EIO"}, "ohsk"},
+    {"unlinkat", {"EIO"}, "ohsk", "renameat 1 EXDEV,unlinkat 1 EIO,"},  // the second try too
+    {"read", {"EIO", "EINTR"}, "ohsk"},
+    {"pread", {"EIO", "EINTR"}, "ohsk"},
+    {"write", {"EIO", "EINTR"}, "ohsk"},
+};
+
+// The layouts a save is tried on; the last is written in place with a menu
+// shorter than the old.
+struct FaultLayout {
+  FileState state;
+  char letter;
+  int old_lines = 1;
+};
+const FaultLayout kFaultLayouts[] = {{file(""), 'o'}, {hardLinked(""), 'h'}, {linkTo(""), 's'}, {hardLinked(""), 'k', 3}};
+
 // Every call the program makes to the system while it checks, reads and
 // writes the menus, failing in turn with each error that call really gives,
 // and the program killed at each: whatever happens, each menu file holds its
@@ -1619,40 +1661,10 @@ INSTANTIATE_TEST_SUITE_P(AtTheConsole, Console, testing::ValuesIn(consoleCases()
 // files with menus that grow, and hard-linked ones with menus that shrink: a
 // file written in place may hold blank lines after a kill, which a reader
 // skips, but never a mix of old and new.
-TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
-  if (targetIsWindows()) GTEST_SKIP() << kPreloaded;
-  // Each call with the errors it really gives, and the layouts whose save
-  // must make it (o ordinary, h hard-linked, s symbolically linked): a call
-  // the writer leaves out, such as a flush, is a fault of its own.
-  const struct {
-    const char* call;
-    std::vector<const char*> errors;
-    const char* made_for;
-    const char* after = "";  // a fault that must come first for the call to be made
-  } kCalls[] = {
-      {"open", {"EACCES", "EIO", "ENOSPC"}, "ohsk"},
-      {"openat", {"EACCES", "EIO", "ENOSPC", "EROFS"}, "ohsk"},
-      {"fstatat", {"EACCES", "EIO"}, "ohsk"},
-      {"readlinkat", {"EACCES", "EIO"}, "s"},
-      {"fstat", {"EIO"}, "ohsk"},
-      {"ioctl", {"ENOTTY", "EIO"}, "ohsk"},
-      {"fchown", {"EPERM"}, "ohsk"},
-      {"flistxattr", {"EIO", "ERANGE"}, "os"},
-      {"fgetxattr", {"EIO"}, "os"},
-      {"fsetxattr", {"EPERM", "ENOSPC"}, "os"},
-      {"fchmod", {"EPERM", "EIO"}, "ohsk"},
-      {"pwrite", {"ENOSPC", "EIO", "EDQUOT", "EINTR"}, "ohsk"},
-      {"pwritev", {"ENOSPC", "EIO", "EINTR"}, "hk"},
-      {"ftruncate", {"EIO"}, "k"},
-      {"fsync", {"EIO", "ENOSPC"}, "ohsk"},
-      {"close", {"EIO"}, "ohsk"},
-      {"renameat", {"EBUSY", "EPERM", "EXDEV", "EIO"}, "ohsk"},
-      {"unlinkat", {"EIO"}, "ohsk", "renameat 1 EXDEV,unlinkat 1 EIO,"},  // the second try too
-      {"read", {"EIO", "EINTR"}, "ohsk"},
-      {"pread", {"EIO", "EINTR"}, "ohsk"},
-      {"write", {"EIO", "EINTR"}, "ohsk"},
-  };
+class Faults : public testing::TestWithParam<std::tuple<int, int>> {};
 
+TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
+  if (targetIsWindows()) GTEST_SKIP() << kPreloaded;
   const std::map<std::string, int> kErrorNumbers = {
       {"EACCES", EACCES}, {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ENAMETOOLONG", ENAMETOOLONG},
       {"EPERM", EPERM},   {"EDQUOT", EDQUOT}, {"EBUSY", EBUSY},   {"EXDEV", EXDEV},   {"EOPNOTSUPP", EOPNOTSUPP}, {"ERANGE", ERANGE},
@@ -1662,16 +1674,12 @@ TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
   const std::string input = "3 Racer e:\\games\\racer\\default.xbe\n4 Dirwalker e:\\apps\\dirwalker\\default.xbe\n7\n7\n";
   const std::regex temporary("hvn/ini/(games|apps)\\.ini\\.[A-Za-z0-9]{6}|elsewhere/(games|apps)\\.ini\\.[A-Za-z0-9]{6}");
   int cases = 0;
-  // The last layout is written in place with a menu shorter than the old.
-  const struct {
-    FileState state;
-    char letter;
-    int old_lines = 1;
-  } kLayouts[] = {{file(""), 'o'}, {hardLinked(""), 'h'}, {linkTo(""), 's'}, {hardLinked(""), 'k', 3}};
-  for (const auto& [layout, letter, old_lines] : kLayouts) {
+  {
+    const auto& [layout, letter, old_lines] = kFaultLayouts[std::get<0>(GetParam())];
+    const auto& [call, errors, made_for, after] = kFaultCalls[std::get<1>(GetParam())];
     const std::string old_games = repeat(kOldGames, old_lines), old_apps = repeat(kOldApps, old_lines);
     std::set<std::string> struck;
-    for (const auto& [call, errors, made_for, after] : kCalls) {
+    {
       std::vector<std::string> actions(errors.begin(), errors.end());
       actions.push_back("kill");
       for (const std::string& action : actions) {
@@ -1762,12 +1770,21 @@ TEST(Faults, EveryCallFailingLeavesEachMenuWhole) {
         }
       }
     }
-    for (const auto& row : kCalls)
-      EXPECT_EQ(struck.count(row.call), std::string_view(row.made_for).find(letter) != std::string_view::npos ? 1u : 0u)
-          << describe(layout) << "with " << row.call << ": called, or not, unlike the writer should";
+    EXPECT_EQ(struck.count(call), std::string_view(made_for).find(letter) != std::string_view::npos ? 1u : 0u)
+        << describe(layout) << "with " << call << ": called, or not, unlike the writer should";
   }
   std::cout << "fault table: " << cases << " cases\n";
 }
+
+// One test a layout and a call, so that ctest spreads the table over the cores.
+INSTANTIATE_TEST_SUITE_P(
+    EachLayoutAndCall, Faults,
+    testing::Combine(testing::Range(0, static_cast<int>(std::size(kFaultLayouts))),
+                     testing::Range(0, static_cast<int>(std::size(kFaultCalls)))),
+    [](const testing::TestParamInfo<std::tuple<int, int>>& info) {
+      return std::string(1, kFaultLayouts[std::get<0>(info.param)].letter) + "_" +
+             kFaultCalls[std::get<1>(info.param)].call;
+    });
 
 // Each answer is sent only once its prompt has arrived, as a person at the
 // console would: if any prompt were still buffered when the program began to

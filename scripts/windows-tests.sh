@@ -1,0 +1,124 @@
+# Sourced by scripts/test: the Windows part of the tests, with the route it
+# takes on this machine. It adds to the totals passed, skipped and
+# windows_ran of scripts/test, and uses its run_ctest and install_missing.
+
+# The program users run is the 32-bit .exe of the release zip, and where the
+# kernel runs 32-bit x86 programs, that .exe is what the Windows rows test.
+# Where it refuses them, Wine can only run 64-bit programs, so the rows run
+# against a 64-bit build of the same sources instead. HVN_WINDOWS_BUILD=32 or
+# =64 chooses a route by hand on any machine; HVN_SKIP_WINDOWS=1 skips the
+# part. Otherwise it is skipped only where mingw-w64 and Wine cannot be
+# installed, and a route that fails fails the run.
+#
+# The probe is a 96-byte i386 ELF program that only calls exit(42): 42 means
+# the kernel runs such programs, "cannot execute" that it refuses them, and
+# anything else (or a probe in which readelf finds no loadable segment of its
+# own size) that the probe itself is wrong, which fails the run.
+i386_probe() {
+  local probe="$root/build/i386-probe" status=0
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'\
+'\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'\
+'\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'\
+'\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'\
+'\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
+'\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' > "$probe"
+  chmod +x "$probe"
+  if ! readelf -lW "$probe" | grep -qE 'LOAD +0x0+ 0x08048000 0x08048000 0x0+60 0x0+60 '; then
+    echo "== the i386 probe is malformed"; exit 1
+  fi
+  "$probe" 2>/dev/null || status=$?
+  case $status in
+    42) return 0 ;;
+    126) return 1 ;;
+    *) echo "== the i386 probe ended with status $status, not 42 or 126"; exit 1 ;;
+  esac
+}
+
+# The cross compilers (the release is always 32-bit), Wine and the PE reader
+# the release check uses; for the 32-bit route also Wine's 32-bit loader.
+# False if they cannot be had.
+windows_prerequisites() {
+  install_missing g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 \
+    binutils-mingw-w64-x86-64 python3-pefile wine wine64 || return 1
+  [ "$1" = 64 ] && return 0
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    can_install || return 1
+    dpkg --add-architecture i386
+    apt_updated=no
+  fi
+  install_missing wine32:i386
+}
+
+# Builds and checks the release zip, then runs the Windows rows against the
+# program of route $1 (32 or 64) under Wine, natively.
+windows_ran=0
+windows_tests() {
+  local route="$1" zip exe helper loader server unpacked="$root/build-win32/unpacked"
+  echo "== Windows release zip (32-bit program)"
+  zip=$(scripts/release | tail -n 1)
+  # What users get: the zip unpacked into a fresh folder, its program checked
+  # for its version resource, manifest and imports.
+  rm -rf "$unpacked"
+  /usr/bin/python3 tests/check_windows_release.py "$zip" "$unpacked"
+  passed=$((passed + 1))
+  if [ "$route" = 32 ]; then
+    echo "== Windows table: the 32-bit release program"
+    exe="$unpacked/halvane-menu.exe" loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver64
+    # The helper some rows run beside the program: it holds a file, hides one.
+    cmake --build build-win32 --target hold-file >/dev/null
+    helper="$root/build-win32/hold-file.exe"
+  else
+    echo "== Windows table: a 64-bit build of the same sources, as ${why_64:-this kernel refuses 32-bit programs}"
+    cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    cmake --build build-win64 -j "$jobs" --target halvane-menu hold-file >/dev/null
+    exe="$root/build-win64/halvane-menu.exe" loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64
+    helper="$root/build-win64/hold-file.exe"
+  fi
+
+  # A 64-bit prefix of the route's own: it runs a 64-bit program natively and
+  # a 32-bit one with Wine's 32-bit loader, and unlike a 32-bit prefix it has
+  # every helper it starts. No Mono or Gecko is asked for; a console program
+  # needs neither.
+  export WINEPREFIX="$root/build-wine/prefix-$route" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -d "$WINEPREFIX" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    /usr/lib/wine/wine64 wineboot --init </dev/null >"$root/build-wine/boot.log" 2>&1 ||
+      { cat "$root/build-wine/boot.log"; rm -rf "$WINEPREFIX"; echo "== Wine could not make its prefix"; exit 1; }
+  fi
+  # The server the boot started, or one an earlier run left behind, is ended
+  # (waiting for it would never end if it was kept alive); then one is kept
+  # for the whole run.
+  "$server" -k 2>/dev/null || true
+  "$server" -w
+  "$server" -p
+  trap '"$server" -k 2>/dev/null || true' EXIT
+  # The first program in a prefix may leave helpers running that hold the
+  # descriptors it was given: give it none of a test's. It must answer, or
+  # the route does not work here.
+  "$loader" "$exe" --version </dev/null 2>&1 | grep -q "Halvane menu creator" ||
+    { echo "== Wine did not run $exe"; exit 1; }
+  echo "== end-to-end sessions under Wine, natively: $loader $exe"
+  cmake -S . -B build -DHVN_WINDOWS_PROGRAM="$loader $exe" -DHVN_WINDOWS_HELPER="$helper" >/dev/null
+  cmake --build build -j "$jobs"
+  local skipped_before=$skipped passed_before=$passed
+  run_ctest build -R '^windows\.'
+  windows_ran=$(( (passed - passed_before) - (skipped - skipped_before) ))
+  [ "$windows_ran" -gt 0 ] || { echo "== no Windows row ran"; exit 1; }
+  "$server" -k 2>/dev/null || true
+  trap - EXIT
+}
+
+route=${HVN_WINDOWS_BUILD:-}
+case $route in
+  "") if i386_probe; then route=32; else route=64; fi ;;
+  32) i386_probe || { echo "== HVN_WINDOWS_BUILD=32, but this kernel refuses 32-bit x86 programs"; exit 1; } ;;
+  64) why_64="HVN_WINDOWS_BUILD=64 asks for it" ;;
+  *) echo "== HVN_WINDOWS_BUILD is 32 or 64, not $route"; exit 1 ;;
+esac
+if [ "${HVN_SKIP_WINDOWS:-}" = 1 ]; then
+  echo "== Windows part skipped (HVN_SKIP_WINDOWS=1)"
+elif ! windows_prerequisites "$route"; then
+  echo "== Windows part skipped: mingw-w64 and Wine are missing and cannot be installed here"
+else
+  windows_tests "$route"
+fi
