@@ -34,6 +34,22 @@ DWORD retryWhileHeld(Call call) {
   }
 }
 
+// A handle closed when it goes out of scope, unless it was closed on purpose
+// first (whose result then counts), as the POSIX side's Descriptor.
+struct Handle {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  Handle() = default;
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { release(); }
+  // Closes it now; false, with GetLastError's reason, if the close failed.
+  bool release() {
+    const HANDLE open = handle;
+    handle = INVALID_HANDLE_VALUE;
+    return open == INVALID_HANDLE_VALUE || CloseHandle(open);
+  }
+};
+
 DWORD seek(HANDLE file, LONGLONG offset) {
   LARGE_INTEGER position;
   position.QuadPart = offset;
@@ -117,15 +133,15 @@ DWORD overwrite(HANDLE file, const char* contents, DWORD size, bool& mixed) {
 // created anew, so it keeps its attributes, security and streams (a hidden
 // or system file cannot be created over).
 DWORD writeInPlace(const char* path, std::string_view contents, bool& mixed) {
-  HANDLE file = INVALID_HANDLE_VALUE;
+  Handle file;
   DWORD error = retryWhileHeld([&] {
-    file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    file.handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file.handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   });
   if (error != ERROR_SUCCESS) return error;
-  error = overwrite(file, contents.data(), static_cast<DWORD>(contents.size()), mixed);
-  if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+  error = overwrite(file.handle, contents.data(), static_cast<DWORD>(contents.size()), mixed);
+  if (!file.release() && error == ERROR_SUCCESS) error = GetLastError();
   return error;
 }
 
@@ -168,13 +184,13 @@ bool mustWriteInPlace(const char* path, DWORD attributes) {
   char full[MAX_PATH];
   const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
   if (length == 0 || length + kSuffixSize >= sizeof full) return true;
-  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return true;
+  Handle file;
+  file.handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file.handle == INVALID_HANDLE_VALUE) return true;
   BY_HANDLE_FILE_INFORMATION info;
-  const bool ordinary = GetFileType(file) == FILE_TYPE_DISK &&
-                        GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1;
-  CloseHandle(file);
+  const bool ordinary = GetFileType(file.handle) == FILE_TYPE_DISK &&
+                        GetFileInformationByHandle(file.handle, &info) && info.nNumberOfLinks == 1;
   return !ordinary || hasNamedStreams(path);
 }
 
@@ -245,7 +261,7 @@ struct Ready {
 // Creates a new file beside `path`, named after it so that one left by a
 // power cut is recognisable ("apps.ini.0a1b2c3d"), with the `carried`
 // attributes. Returns why it could not; its name is then empty.
-DWORD createTemporary(const char* path, DWORD carried, char (&name)[MAX_PATH], HANDLE& file) {
+DWORD createTemporary(const char* path, DWORD carried, char (&name)[MAX_PATH], Handle& file) {
   static unsigned long serial = 0;
   const std::string_view base = path;
   if (base.size() + kSuffixSize >= sizeof name) return ERROR_FILENAME_EXCED_RANGE;
@@ -256,9 +272,9 @@ DWORD createTemporary(const char* path, DWORD carried, char (&name)[MAX_PATH], H
     suffix[0] = '.';
     for (int digit = 0; digit < 8; ++digit) suffix[1 + digit] = "0123456789abcdef"[(random >> (28 - 4 * digit)) & 15];
     suffix[kSuffixSize] = '\0';
-    file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
-    error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    file.handle = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = file.handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   }
   if (error != ERROR_SUCCESS) name[0] = '\0';
   return error;
@@ -272,9 +288,9 @@ DWORD carriedAttributes(DWORD attributes) {
 
 // Flushes and closes a temporary file; then, given `owner`, the owner and
 // group of the file it stands for, gives it them where this user may.
-DWORD finishTemporary(HANDLE file, DWORD error, const Security* owner, const char* name) {
-  if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
-  if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+DWORD finishTemporary(Handle& file, DWORD error, const Security* owner, const char* name) {
+  if (error == ERROR_SUCCESS && !FlushFileBuffers(file.handle)) error = GetLastError();
+  if (!file.release() && error == ERROR_SUCCESS) error = GetLastError();
   if (error == ERROR_SUCCESS && owner != nullptr) giveSecurity(name, kOwnerAndGroup, *owner);
   return error;
 }
@@ -284,10 +300,11 @@ DWORD finishTemporary(HANDLE file, DWORD error, const Security* owner, const cha
 // the file it is to replace; otherwise it is made as any new file is.
 DWORD writeCopy(const char* path, std::string_view contents, DWORD attributes, const Security* owner,
                 char (&name)[MAX_PATH]) {
-  HANDLE file = INVALID_HANDLE_VALUE;
+  Handle file;
   const DWORD error = createTemporary(path, carriedAttributes(attributes), name, file);
   if (error != ERROR_SUCCESS) return error;
-  return finishTemporary(file, writeAt(file, contents.data(), static_cast<DWORD>(contents.size()), 0), owner, name);
+  return finishTemporary(file, writeAt(file.handle, contents.data(), static_cast<DWORD>(contents.size()), 0), owner,
+                         name);
 }
 
 // Removes the temporary file `name`, if any. False when it is still there.
@@ -318,12 +335,13 @@ DWORD readWhole(HANDLE file, char (&block)[16 * 1024], Take take) {
 // bytes beside it, flushed, with its attributes, owner and group. Returns why the
 // file could not be read or (with `backup_failed`) no backup could be made.
 DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, bool& backup_failed) {
-  HANDLE old = INVALID_HANDLE_VALUE;
+  Handle opened;
   DWORD error = retryWhileHeld([&] {
-    old = CreateFileA(ready.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, 0, nullptr);
-    return old == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    opened.handle = CreateFileA(ready.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    return opened.handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   });
+  const HANDLE old = opened.handle;
   if (error != ERROR_SUCCESS) return error;
   static char block[16 * 1024];
   LARGE_INTEGER size;
@@ -340,19 +358,18 @@ DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, boo
     });
   }
   if (error == ERROR_SUCCESS && judged.holds_text && judged.differs) {
-    HANDLE copy = INVALID_HANDLE_VALUE;
+    Handle copy;
     error = std::strlen(ready.path) + kBackupSuffix.size() >= MAX_PATH
                 ? ERROR_FILENAME_EXCED_RANGE
                 : createTemporary(ready.path, carriedAttributes(attributes), ready.backup, copy);
     if (error == ERROR_SUCCESS) {
       error = readWhole(old, block, [&](std::string_view bytes, LONGLONG offset) {
-        return writeAt(copy, bytes.data(), static_cast<DWORD>(bytes.size()), offset);
+        return writeAt(copy.handle, bytes.data(), static_cast<DWORD>(bytes.size()), offset);
       });
       error = finishTemporary(copy, error, &ready.owner, ready.backup);
     }
     backup_failed = error != ERROR_SUCCESS;
   }
-  CloseHandle(old);
   return error;
 }
 
@@ -369,15 +386,14 @@ DWORD makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) 
   if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
   // Opened for writing first, so that a file this user may not write (a
   // DACL that denies it) is refused with the system's reason, as on POSIX.
-  HANDLE opened = INVALID_HANDLE_VALUE;
   if (const DWORD error = retryWhileHeld([&] {
-        opened = CreateFileA(file.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-        return opened == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        Handle opened;
+        opened.handle = CreateFileA(file.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        return opened.handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
       });
       error != ERROR_SUCCESS)
     return error;
-  CloseHandle(opened);
   // Security that cannot be read cannot be carried: the file is written in
   // place, which keeps it.
   const bool security_read = readSecurity(file.path, kOwnerAndGroup, ready.owner) == ERROR_SUCCESS &&
