@@ -439,8 +439,9 @@ std::string ownersAclAndAttribute(const fs::path& folder) {
 // the program is, or nothing if it was not built.
 std::vector<std::string> windowsHelper(const std::vector<std::string>& args) {
   std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
-  if (std::string_view(HVN_WINDOWS_HELPER).empty() || command.empty()) return {};
-  command.back() = HVN_WINDOWS_HELPER;
+  const char* const helper = std::getenv("HVN_WINDOWS_HELPER");
+  if (helper == nullptr || *helper == '\0' || command.empty()) return {};
+  command.back() = helper;
   command.insert(command.end(), args.begin(), args.end());
   return command;
 }
