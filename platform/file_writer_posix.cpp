@@ -49,6 +49,8 @@ struct Descriptor {
   }
 };
 
+// ---- Finding the file --------------------------------------------------------
+
 // Who owns something, as a refusal names them: "root", "you", "nobody".
 std::string ownerOf(uid_t uid) {
   if (uid == geteuid()) return "you";
@@ -173,6 +175,8 @@ int findPlace(const char* path, Place& place) {
   }
 }
 
+// ---- Judging the file --------------------------------------------------------
+
 // Judges the file the walk found, open as `file`, against its folder: a file
 // another user could have steered this one to is refused (EPERM, with the
 // refusal in words), as is anything but a file or a device (EISDIR for a
@@ -198,6 +202,8 @@ int judgeFile(Place& place, const struct stat& file) {
   }
   return 0;
 }
+
+// ---- Writing in place --------------------------------------------------------
 
 // Writes all of `contents` at `offset` of the file. Returns 0 or the error.
 int writeAt(int fd, std::string_view contents, off_t offset) {
@@ -301,6 +307,8 @@ int writeInPlace(int fd, const struct stat& file, std::string_view old, std::str
   return overwrite(fd, old, contents, mixed);
 }
 
+// ---- Carrying over -----------------------------------------------------------
+
 // The name of the ACL that decides who may use a file.
 constexpr char kAccessAcl[] = "system.posix_acl_access";
 
@@ -341,6 +349,60 @@ int carryOver(int copy, int old_fd, const struct stat& old) {
   }
   return fchmod(copy, old.st_mode & 07777) == 0 ? 0 : errno;
 }
+
+// ---- What takes a file's place -----------------------------------------------
+
+// Reads the file open as `fd` from its start, block by block, handing each
+// block and its offset to `take` until it returns an error. Returns 0 or
+// the error.
+template <typename Take>
+int readWhole(int fd, Take take) {
+  std::vector<char> block(64 * 1024);
+  for (off_t offset = 0;;) {
+    const ssize_t n = pread(fd, block.data(), block.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : 0;
+    if (const int error = take(std::string_view(block.data(), static_cast<std::size_t>(n)), offset); error != 0)
+      return error;
+    offset += n;
+  }
+}
+
+// How a file's new contents take its place.
+enum class Way {
+  kCopy,     // a copy is renamed over it
+  kInPlace,  // it is written in place
+  kCreate,   // it has vanished: a new file takes its name
+};
+
+// A file made ready to change: found and judged, its new contents (for a
+// copy) and its backup written and flushed beside it under temporary names.
+struct Ready {
+  Place place;
+  Descriptor file;  // the old file, open for writing; none when it vanished
+  struct stat old {};
+  Way way = Way::kCreate;
+  std::string copy;    // the temporary name of the new contents, if any
+  std::string backup;  // the temporary name of the old contents, if any
+  bool mixed = false;  // written in place, cut short, and the old bytes not put back
+};
+
+// Reads the old file at `ready`'s place whole, through a second descriptor
+// of the same file, opened as the first was. Returns 0 or why it could not.
+int readOldBytes(const Ready& ready, std::vector<char>& bytes) {
+  const Place& place = ready.place;
+  const Descriptor reader(openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (reader.fd < 0 || fstat(reader.fd, &info) != 0) return errno;
+  if (info.st_dev != ready.old.st_dev || info.st_ino != ready.old.st_ino) return EAGAIN;  // swapped meanwhile
+  bytes.clear();
+  return readWhole(reader.fd, [&](std::string_view block, off_t) {
+    bytes.insert(bytes.end(), block.begin(), block.end());
+    return 0;
+  });
+}
+
+// ---- Making the copy ---------------------------------------------------------
 
 // Whether the folder lets no entry be removed or replaced (Linux's
 // append-only and immutable flags), so that no copy or backup is made there:
@@ -407,56 +469,6 @@ bool removeTemporary(const Place& place, std::string& name) {
   return true;
 }
 
-// Reads the file open as `fd` from its start, block by block, handing each
-// block and its offset to `take` until it returns an error. Returns 0 or
-// the error.
-template <typename Take>
-int readWhole(int fd, Take take) {
-  std::vector<char> block(64 * 1024);
-  for (off_t offset = 0;;) {
-    const ssize_t n = pread(fd, block.data(), block.size(), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : 0;
-    if (const int error = take(std::string_view(block.data(), static_cast<std::size_t>(n)), offset); error != 0)
-      return error;
-    offset += n;
-  }
-}
-
-// How a file's new contents take its place.
-enum class Way {
-  kCopy,     // a copy is renamed over it
-  kInPlace,  // it is written in place
-  kCreate,   // it has vanished: a new file takes its name
-};
-
-// A file made ready to change: found and judged, its new contents (for a
-// copy) and its backup written and flushed beside it under temporary names.
-struct Ready {
-  Place place;
-  Descriptor file;  // the old file, open for writing; none when it vanished
-  struct stat old {};
-  Way way = Way::kCreate;
-  std::string copy;    // the temporary name of the new contents, if any
-  std::string backup;  // the temporary name of the old contents, if any
-  bool mixed = false;  // written in place, cut short, and the old bytes not put back
-};
-
-// Reads the old file at `ready`'s place whole, through a second descriptor
-// of the same file, opened as the first was. Returns 0 or why it could not.
-int readOldBytes(const Ready& ready, std::vector<char>& bytes) {
-  const Place& place = ready.place;
-  const Descriptor reader(openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat info;
-  if (reader.fd < 0 || fstat(reader.fd, &info) != 0) return errno;
-  if (info.st_dev != ready.old.st_dev || info.st_ino != ready.old.st_ino) return EAGAIN;  // swapped meanwhile
-  bytes.clear();
-  return readWhole(reader.fd, [&](std::string_view block, off_t) {
-    bytes.insert(bytes.end(), block.begin(), block.end());
-    return 0;
-  });
-}
-
 // Writes `contents` to a new file beside the one at `place`, flushed and
 // closed, its name in `name`. Given `like`, the old file, the copy takes all
 // it has beyond its bytes; otherwise it is made as any new file is.
@@ -469,6 +481,8 @@ int writeCopy(const Place& place, std::string_view contents, const Ready* like, 
   if (!copy.release() && error == 0) error = errno;
   return error;
 }
+
+// ---- The backup --------------------------------------------------------------
 
 // Where the old file holds anything but blank lines and is to change, copies
 // its bytes beside it, flushed, with its permission bits and, where this user
@@ -504,6 +518,8 @@ int writeBackup(Ready& ready, std::string_view contents, bool folder_keeps_entri
   backup_failed = error != 0;
   return error;
 }
+
+// ---- Making ready: the decision ----------------------------------------------
 
 // Finds and judges the file to replace, and makes ready what takes its place.
 // The file itself is judged here, by its own descriptor. Returns 0 or why it
@@ -546,6 +562,8 @@ int makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) {
   return 0;
 }
 
+// ---- Taking its place --------------------------------------------------------
+
 // Puts the backup at its name, then the new contents in the file's place.
 // Returns 0 once the file holds them (`unflushed` then says whether the
 // folder could not be flushed), or the error that kept them out
@@ -582,6 +600,8 @@ int takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& ba
   if (error == 0 && backed_up) unflushed = flushFolder(place);
   return error;
 }
+
+// ---- Words -------------------------------------------------------------------
 
 // Puts `words` in `buffer`, cut to fit.
 void keepWords(std::string_view words, char (&buffer)[kWordsSize]) {

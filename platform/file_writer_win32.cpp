@@ -50,6 +50,78 @@ struct Handle {
   }
 };
 
+// ---- Finding the file --------------------------------------------------------
+
+// Windows has no owners to judge a path by (see file_writer.h): a file is
+// reached by its name.
+
+// ---- Judging the file --------------------------------------------------------
+
+// True when the file has a named stream beside its contents (a download's
+// Zone.Identifier, say), which a copy would not have. Windows before Vista
+// cannot list streams; there none is assumed.
+bool hasNamedStreams(const char* path) {
+  using FindFirst = HANDLE(WINAPI*)(const wchar_t*, int, void*, DWORD);
+  using FindNext = BOOL(WINAPI*)(HANDLE, void*);
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto find_first = reinterpret_cast<FindFirst>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "FindFirstStreamW")));
+  const auto find_next = reinterpret_cast<FindNext>(reinterpret_cast<void*>(GetProcAddress(kernel, "FindNextStreamW")));
+  wchar_t wide[MAX_PATH];
+  if (find_first == nullptr || find_next == nullptr ||
+      MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0)
+    return false;
+  struct {
+    LARGE_INTEGER size;
+    wchar_t name[MAX_PATH + 36];
+  } stream;
+  const HANDLE streams = find_first(wide, 0, &stream, 0);
+  if (streams == INVALID_HANDLE_VALUE) return false;
+  const bool more = find_next(streams, &stream) != 0;
+  FindClose(streams);
+  return more;
+}
+
+// The temporary file beside `path`: its name and a dot, then eight hex digits.
+constexpr std::size_t kSuffixSize = 9;
+
+// A link (a reparse point), a file with several names, an encrypted or
+// compressed file, one with named streams, anything that is not a file on a
+// disk, and a file whose temporary neighbour's full name would be longer
+// than MAX_PATH are written in place, so that every name of it sees the new
+// contents, nothing of it is lost, and the save does not fail for want of a
+// name.
+bool mustWriteInPlace(const char* path, DWORD attributes) {
+  if (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_COMPRESSED)) return true;
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+  if (length == 0 || length + kSuffixSize >= sizeof full) return true;
+  Handle file;
+  file.handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file.handle == INVALID_HANDLE_VALUE) return true;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ordinary = GetFileType(file.handle) == FILE_TYPE_DISK &&
+                        GetFileInformationByHandle(file.handle, &info) && info.nNumberOfLinks == 1;
+  return !ordinary || hasNamedStreams(path);
+}
+
+// Judges the file at `path`, whose attributes are `attributes`: one marked
+// read-only, or a folder, is refused, and it is opened for writing first, so
+// that a file this user may not write (a DACL that denies it) is refused
+// with the system's reason, as on POSIX.
+DWORD judgeFile(const char* path, DWORD attributes) {
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
+  return retryWhileHeld([&] {
+    Handle opened;
+    opened.handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    return opened.handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  });
+}
+
+// ---- Writing in place --------------------------------------------------------
+
 DWORD seek(HANDLE file, LONGLONG offset) {
   LARGE_INTEGER position;
   position.QuadPart = offset;
@@ -145,54 +217,7 @@ DWORD writeInPlace(const char* path, std::string_view contents, bool& mixed) {
   return error;
 }
 
-// True when the file has a named stream beside its contents (a download's
-// Zone.Identifier, say), which a copy would not have. Windows before Vista
-// cannot list streams; there none is assumed.
-bool hasNamedStreams(const char* path) {
-  using FindFirst = HANDLE(WINAPI*)(const wchar_t*, int, void*, DWORD);
-  using FindNext = BOOL(WINAPI*)(HANDLE, void*);
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  const auto find_first = reinterpret_cast<FindFirst>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "FindFirstStreamW")));
-  const auto find_next = reinterpret_cast<FindNext>(reinterpret_cast<void*>(GetProcAddress(kernel, "FindNextStreamW")));
-  wchar_t wide[MAX_PATH];
-  if (find_first == nullptr || find_next == nullptr ||
-      MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0)
-    return false;
-  struct {
-    LARGE_INTEGER size;
-    wchar_t name[MAX_PATH + 36];
-  } stream;
-  const HANDLE streams = find_first(wide, 0, &stream, 0);
-  if (streams == INVALID_HANDLE_VALUE) return false;
-  const bool more = find_next(streams, &stream) != 0;
-  FindClose(streams);
-  return more;
-}
-
-// The temporary file beside `path`: its name and a dot, then eight hex digits.
-constexpr std::size_t kSuffixSize = 9;
-
-// A link (a reparse point), a file with several names, an encrypted or
-// compressed file, one with named streams, anything that is not a file on a
-// disk, and a file whose temporary neighbour's full name would be longer
-// than MAX_PATH are written in place, so that every name of it sees the new
-// contents, nothing of it is lost, and the save does not fail for want of a
-// name.
-bool mustWriteInPlace(const char* path, DWORD attributes) {
-  if (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_COMPRESSED)) return true;
-  char full[MAX_PATH];
-  const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-  if (length == 0 || length + kSuffixSize >= sizeof full) return true;
-  Handle file;
-  file.handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file.handle == INVALID_HANDLE_VALUE) return true;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool ordinary = GetFileType(file.handle) == FILE_TYPE_DISK &&
-                        GetFileInformationByHandle(file.handle, &info) && info.nNumberOfLinks == 1;
-  return !ordinary || hasNamedStreams(path);
-}
+// ---- Carrying over -----------------------------------------------------------
 
 constexpr SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
 
@@ -236,6 +261,8 @@ DWORD giveSecurity(const char* path, SECURITY_INFORMATION kinds, const Security&
   return SetFileSecurityA(path, kinds, wanted.bytes) ? ERROR_SUCCESS : GetLastError();
 }
 
+// ---- What takes a file's place -----------------------------------------------
+
 // How a file's new contents take its place.
 enum class Way {
   kCopy,     // a copy is moved over it
@@ -257,6 +284,8 @@ struct Ready {
   char backup[MAX_PATH] = "";  // the temporary name of the old contents, if any
   bool mixed = false;          // written in place, cut short, and the old bytes not put back
 };
+
+// ---- Making the copy ---------------------------------------------------------
 
 // Creates a new file beside `path`, named after it so that one left by a
 // power cut is recognisable ("apps.ini.0a1b2c3d"), with the `carried`
@@ -316,6 +345,8 @@ bool removeTemporary(char (&name)[MAX_PATH]) {
   return true;
 }
 
+// ---- The backup --------------------------------------------------------------
+
 // Reads the open file from its start, block by block, handing each block and
 // its offset to `take` until it returns an error. Returns it, or the read's.
 template <typename Take>
@@ -373,6 +404,8 @@ DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, boo
   return error;
 }
 
+// ---- Making ready: the decision ----------------------------------------------
+
 // Judges the file to replace and makes ready what takes its place. Returns
 // why it cannot be written; `backup_failed` says when that is its backup.
 DWORD makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) {
@@ -383,17 +416,7 @@ DWORD makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) 
     if (error != ERROR_FILE_NOT_FOUND) return error;
     return writeCopy(file.path, file.contents, 0, nullptr, ready.copy);
   }
-  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
-  // Opened for writing first, so that a file this user may not write (a
-  // DACL that denies it) is refused with the system's reason, as on POSIX.
-  if (const DWORD error = retryWhileHeld([&] {
-        Handle opened;
-        opened.handle = CreateFileA(file.path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-        return opened.handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-      });
-      error != ERROR_SUCCESS)
-    return error;
+  if (const DWORD error = judgeFile(file.path, attributes); error != ERROR_SUCCESS) return error;
   // Security that cannot be read cannot be carried: the file is written in
   // place, which keeps it.
   const bool security_read = readSecurity(file.path, kOwnerAndGroup, ready.owner) == ERROR_SUCCESS &&
@@ -416,6 +439,8 @@ DWORD makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) 
   ready.way = Way::kInPlace;
   return ERROR_SUCCESS;
 }
+
+// ---- Taking its place --------------------------------------------------------
 
 // Moves the temporary file `from` to `to` in one step, waiting out a brief
 // hold. MoveFileEx is used rather than ReplaceFile, some of whose failures
@@ -476,6 +501,8 @@ void dropTemporary(char (&name)[MAX_PATH], FilesWrite& result) {
 }
 
 
+
+// ---- Words -------------------------------------------------------------------
 
 // Puts the pieces of a text in `buffer`, one after another, cut to fit.
 void keepWords(std::initializer_list<std::string_view> pieces, char (&buffer)[kWordsSize]) {
