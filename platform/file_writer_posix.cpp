@@ -433,11 +433,11 @@ int flushFolder(const Place& place) {
   return fsync(folder.fd) == 0 || errno == EINVAL ? 0 : errno;
 }
 
-// Creates a new file beside the one at `place`, named after it so that one
-// left by a power cut is recognisable ("apps.ini.k3F9xQ"), never through a
-// link. Returns its descriptor, with its name in `name`, or -1 with errno
-// set and `name` empty.
-int createTemporary(const Place& place, std::string& name, mode_t mode) {
+// Creates a new file beside the one at `place`, named after `stem` so that
+// one left by a power cut says what it holds ("apps.ini.k3F9xQ", the new
+// menu; "apps.ini.bak.k3F9xQ", the old), never through a link. Returns its
+// descriptor, with its name in `name`, or -1 with errno set and `name` empty.
+int createTemporary(const Place& place, std::string_view stem, std::string& name, mode_t mode) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static unsigned long serial = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -445,7 +445,7 @@ int createTemporary(const Place& place, std::string& name, mode_t mode) {
     clock_gettime(CLOCK_REALTIME, &now);
     unsigned long mixed = static_cast<unsigned long>(now.tv_nsec) ^ (static_cast<unsigned long>(getpid()) << 20) ^
                           (serial++ * 2654435761UL);
-    name = place.name + ".";
+    name.assign(stem).append(".");
     for (int digit = 0; digit < 6; ++digit, mixed /= 62) name += kDigits[mixed % 62];
     const int fd = openat(place.folder.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) return fd;
@@ -473,7 +473,7 @@ bool removeTemporary(const Place& place, std::string& name) {
 // closed, its name in `name`. Given `like`, the old file, the copy takes all
 // it has beyond its bytes; otherwise it is made as any new file is.
 int writeCopy(const Place& place, std::string_view contents, const Ready* like, std::string& name) {
-  Descriptor copy(createTemporary(place, name, like != nullptr ? 0600 : 0666));
+  Descriptor copy(createTemporary(place, place.name, name, like != nullptr ? 0600 : 0666));
   if (copy.fd < 0) return errno;
   int error = like != nullptr ? carryOver(copy.fd, like->file.fd, like->old) : 0;
   if (error == 0) error = writeAt(copy.fd, contents, 0);
@@ -507,7 +507,7 @@ int writeBackup(Ready& ready, std::string_view contents, bool folder_keeps_entri
   backup_failed = true;
   // The backup could never take its name there.
   if (folder_keeps_entries) return EPERM;
-  Descriptor copy(createTemporary(place, ready.backup, 0600));
+  Descriptor copy(createTemporary(place, place.name + std::string(kBackupSuffix), ready.backup, 0600));
   if (copy.fd < 0) return errno;
   int error = fchmod(copy.fd, ready.old.st_mode & 0777) == 0 ? 0 : errno;
   [[maybe_unused]] const int refused = fchown(copy.fd, ready.old.st_uid, ready.old.st_gid);

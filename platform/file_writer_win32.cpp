@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <initializer_list>
 #include <cstdlib>
 #include <cstring>
 
@@ -287,14 +288,18 @@ struct Ready {
 
 // ---- Making the copy ---------------------------------------------------------
 
-// Creates a new file beside `path`, named after it so that one left by a
-// power cut is recognisable ("apps.ini.0a1b2c3d"), with the `carried`
-// attributes. Returns why it could not; its name is then empty.
-DWORD createTemporary(const char* path, DWORD carried, char (&name)[MAX_PATH], Handle& file) {
+// Creates a new file named after `stem`, so that one left by a power cut
+// says what it holds ("apps.ini.0a1b2c3d", the new menu;
+// "apps.ini.bak.0a1b2c3d", the old), with the `carried` attributes. Returns
+// why it could not; its name is then empty.
+DWORD createTemporary(std::initializer_list<std::string_view> stem, DWORD carried, char (&name)[MAX_PATH],
+                      Handle& file) {
   static unsigned long serial = 0;
-  const std::string_view base = path;
-  if (base.size() + kSuffixSize >= sizeof name) return ERROR_FILENAME_EXCED_RANGE;
-  char* const suffix = name + base.copy(name, base.size());
+  std::size_t size = 0;
+  for (const std::string_view piece : stem) size += piece.size();
+  if (size + kSuffixSize >= sizeof name) return ERROR_FILENAME_EXCED_RANGE;
+  char* suffix = name;
+  for (const std::string_view piece : stem) suffix += piece.copy(suffix, piece.size());
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
     const unsigned long random = (GetTickCount() ^ (GetCurrentProcessId() << 16)) + serial++;
@@ -330,7 +335,7 @@ DWORD finishTemporary(Handle& file, DWORD error, const Security* owner, const ch
 DWORD writeCopy(const char* path, std::string_view contents, DWORD attributes, const Security* owner,
                 char (&name)[MAX_PATH]) {
   Handle file;
-  const DWORD error = createTemporary(path, carriedAttributes(attributes), name, file);
+  const DWORD error = createTemporary({path}, carriedAttributes(attributes), name, file);
   if (error != ERROR_SUCCESS) return error;
   return finishTemporary(file, writeAt(file.handle, contents.data(), static_cast<DWORD>(contents.size()), 0), owner,
                          name);
@@ -390,9 +395,7 @@ DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, boo
   }
   if (error == ERROR_SUCCESS && judged.holds_text && judged.differs) {
     Handle copy;
-    error = std::strlen(ready.path) + kBackupSuffix.size() >= MAX_PATH
-                ? ERROR_FILENAME_EXCED_RANGE
-                : createTemporary(ready.path, carriedAttributes(attributes), ready.backup, copy);
+    error = createTemporary({ready.path, kBackupSuffix}, carriedAttributes(attributes), ready.backup, copy);
     if (error == ERROR_SUCCESS) {
       error = readWhole(old, block, [&](std::string_view bytes, LONGLONG offset) {
         return writeAt(copy.handle, bytes.data(), static_cast<DWORD>(bytes.size()), offset);

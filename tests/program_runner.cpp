@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -116,7 +117,12 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
       close(output);
     }
     if (options.fault_run != nullptr) setenv("HVN_FAULT_RUN", options.fault_run, 1);
-    if (options.fault != nullptr) {
+    if (options.list_calls) setenv("HVN_FAULT_LIST", "1", 1);
+    // A Windows program has its fault library built in.
+    const bool windows = std::any_of(command.begin(), command.end(),
+                                     [](const std::string& word) { return word.ends_with(".exe"); });
+    if (options.fault != nullptr && windows) setenv("HVN_FAULT", options.fault, 1);
+    if (options.fault != nullptr && !windows) {
       setenv("LD_PRELOAD", HVN_FAULT_SHIM, 1);
       setenv("HVN_FAULT", options.fault, 1);
       // A sanitized program wants its runtime first; the shim comes before it.

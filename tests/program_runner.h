@@ -31,7 +31,9 @@ struct StartOptions {
   bool unprivileged = false;        // a root caller runs the child as user nobody
   bool nonblocking_input = false;   // the child's standard input in O_NONBLOCK mode
   bool nonblocking_output = false;  // the child's standard output in O_NONBLOCK mode
-  const char* fault = nullptr;      // HVN_FAULT for tests/fault_shim, preloaded
+  const char* fault = nullptr;      // HVN_FAULT for tests/fault_shim, preloaded, or for
+                                    // the fault library a Windows test program holds
+  bool list_calls = false;          // HVN_FAULT_LIST: the fault library lists every call
   bool terminal = false;            // standard input and output are a pseudo-terminal of
                                     // 80 by 25, the child's controlling terminal
   const char* fault_run = nullptr;  // HVN_FAULT_RUN: the shell command of a "run" fault
