@@ -123,6 +123,15 @@ DWORD judgeFile(const char* path, DWORD attributes) {
 
 // ---- Writing in place --------------------------------------------------------
 
+// Whether the open file is on a disk (rather than NUL, a pipe or a
+// console); FILE_TYPE_UNKNOWN with an error is a failure, not a kind.
+// Returns why it could not tell.
+DWORD onDisk(HANDLE file, bool& disk) {
+  const DWORD type = GetFileType(file);
+  disk = type == FILE_TYPE_DISK;
+  return type == FILE_TYPE_UNKNOWN ? GetLastError() : ERROR_SUCCESS;
+}
+
 DWORD seek(HANDLE file, LONGLONG offset) {
   LARGE_INTEGER position;
   position.QuadPart = offset;
@@ -166,7 +175,9 @@ void fillBlanks(char* bytes, std::size_t size) {
 // `mixed` says when even that failed. Anything but a disk file (NUL, say)
 // is just written to.
 DWORD overwrite(HANDLE file, const char* contents, DWORD size, bool& mixed) {
-  if (GetFileType(file) != FILE_TYPE_DISK) return writeAt(file, contents, size, 0);
+  bool disk = false;
+  if (const DWORD error = onDisk(file, disk); error != ERROR_SUCCESS) return error;
+  if (!disk) return writeAt(file, contents, size, 0);
   LARGE_INTEGER old_size;
   if (!GetFileSizeEx(file, &old_size)) return GetLastError();
   const LONGLONG old_length = old_size.QuadPart;
@@ -382,8 +393,10 @@ DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, boo
   static char block[16 * 1024];
   LARGE_INTEGER size;
   OldBytes judged;
-  if (GetFileType(old) != FILE_TYPE_DISK) {
-    error = ERROR_SUCCESS;  // a device: nothing to keep
+  bool disk = false;
+  error = onDisk(old, disk);
+  if (error != ERROR_SUCCESS || !disk) {
+    // a device has nothing to keep
   } else if (!GetFileSizeEx(old, &size)) {
     error = GetLastError();
   } else {

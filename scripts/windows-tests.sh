@@ -64,13 +64,14 @@ windows_tests() {
   if [ "$route" = 32 ]; then
     echo "== Windows table: the 32-bit release program"
     exe="$unpacked/halvane-menu.exe" loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver64
-    # The helper some rows run beside the program: it holds a file, hides one.
-    cmake --build build-win32 --target hold-file >/dev/null
+    # The helper some rows run beside the program (it holds a file, hides
+    # one), and beside it the test build with the fault library.
+    cmake --build build-win32 --target hold-file halvane-menu-faults >/dev/null
     helper="$root/build-win32/hold-file.exe"
   else
     echo "== Windows table: a 64-bit build of the same sources, as ${why_64:-this kernel refuses 32-bit programs}"
     cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-    cmake --build build-win64 -j "$jobs" --target halvane-menu hold-file >/dev/null
+    cmake --build build-win64 -j "$jobs" --target halvane-menu hold-file halvane-menu-faults >/dev/null
     exe="$root/build-win64/halvane-menu.exe" loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64
     helper="$root/build-win64/hold-file.exe"
   fi
