@@ -1,8 +1,9 @@
 // What the fault libraries of both systems share: how a fault is written and
 // how a call is named by what it is done to. A fault reads
-//   CALL WHAT [N] ACTION
+//   CALL WHAT [N | every] ACTION
 // for example "fsync apps.ini's copy EIO" or "WriteFile apps.ini 2 kill":
-// the N-th call (the first if N is left out) of CALL on WHAT, and what
+// the N-th call (the first if N is left out, each one for "every", as a
+// file another program holds fails each open) of CALL on WHAT, and what
 // happens there: an error by its name, "kill", "short" (a write that takes
 // half) or "run" (a shell command runs first). WHAT is what a fault names:
 //   games.ini, apps.ini        the menu file itself, by any name it is opened
@@ -60,7 +61,10 @@ Faults parseFaults(const char* text, ErrorNumber errorNumber) {
     const char* what_end = action - 1;
     const char* number = what_end;
     while (number > call_end + 1 && std::isdigit(static_cast<unsigned char>(number[-1]))) --number;
-    if (number < what_end && number[-1] == ' ' && number - 1 > call_end + 1) {
+    if (what_end - call_end > 6 && std::strncmp(what_end - 6, " every", 6) == 0) {
+      f.when = 0;
+      what_end -= 6;
+    } else if (number < what_end && number[-1] == ' ' && number - 1 > call_end + 1) {
       f.when = std::strtol(number, nullptr, 10);
       what_end = number - 1;
     }
@@ -82,7 +86,7 @@ inline Fault* dueFault(Faults& all, const char* call, const char* what) {
   for (int i = 0; i < all.count; ++i) {
     Fault& f = all.list[i];
     if (f.action != Action::kNone && std::strcmp(call, f.call) == 0 && std::strcmp(what, f.what) == 0 &&
-        ++f.calls == f.when)
+        (f.when == 0 || ++f.calls == f.when))
       return &f;
   }
   return nullptr;
