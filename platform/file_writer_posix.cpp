@@ -83,7 +83,7 @@ struct Place {
 // is. Returns EPERM, with the refusal in words, or 0.
 int judgeStep(Place& place, const std::string& from_where, const struct stat& from, const std::string& to_where,
               const struct stat& to) {
-  if (from.st_uid == 0 || from.st_uid == geteuid() || from.st_uid != to.st_uid) return 0;
+  if (from.st_uid == 0 || from.st_uid == geteuid() || from.st_uid == to.st_uid) return 0;
   place.refusal = from_where + " is " + whose(from.st_uid) + " and leads to " + to_where + ", which is " +
                   whose(to.st_uid) + "; not followed, as " + ownerOf(from.st_uid) + " could have pointed it anywhere";
   return EPERM;
