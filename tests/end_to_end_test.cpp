@@ -1707,9 +1707,10 @@ class Faults : public testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
   const auto& [layout, letter, old_lines, writable, held_by_layout] = kFaultLayouts[std::get<0>(GetParam())];
-  const auto& [call, errors, windows_call, after] = kFaultCalls[std::get<1>(GetParam())];
+  const FaultCall& tried = kFaultCalls[std::get<1>(GetParam())];
+  const char* const call = tried.call;
   const bool windows = targetIsWindows();
-  if (windows != windows_call) GTEST_SKIP() << "a call of the other system";
+  if (windows != tried.windows) GTEST_SKIP() << "a call of the other system";
   if (windows && layout.kind == Kind::kLinkToFile) GTEST_SKIP() << "Wine shows a Windows program the file a link names";
   if (!windows && *held_by_layout != '\0') GTEST_SKIP() << "a file held open by another program is Windows's";
   // A held file stops a save at once, after two seconds of trying: the few
@@ -1755,7 +1756,7 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
     std::string output = std::regex_replace(child.output, std::regex("\r\n"), "\n");
     return Run{status, output, contentOf(scratch.errors), tagged};
   };
-  const std::string first = held_by_layout + std::string(after);
+  const std::string first = held_by_layout + std::string(tried.after);
   const std::string before = first.empty() ? "" : first.substr(0, first.size() - 1);
   std::vector<std::string> calls;
   {
@@ -1771,7 +1772,8 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
       const bool written = std::regex_match(at, made, std::regex("(pwrite|pwritev|WriteFile) (.*) [0-9]+"));
       const bool renamed = std::regex_match(at, std::regex("renameat .* [0-9]+"));
       if (!written && !renamed) continue;
-      const std::string flushed = std::string(call) + " " + (renamed ? (layout.kind == Kind::kLinkToFile ? "elsewhere/" : "ini/") : made[2].str()) + " ";
+      const std::string folder = layout.kind == Kind::kLinkToFile ? "elsewhere/" : "ini/";
+      const std::string flushed = std::string(call) + " " + (renamed ? folder : made[2].str()) + " ";
       EXPECT_TRUE(std::any_of(calls.begin() + static_cast<long>(i), calls.end(),
                               [&](const std::string& later) { return later.rfind(flushed, 0) == 0; }))
           << describe(layout) << at << ": never followed by " << flushed;
