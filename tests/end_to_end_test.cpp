@@ -885,6 +885,21 @@ std::vector<Case> cases() {
        .errors = "Cannot read " + location("apps.ini") + " in {folder}: hvn/ini is nobody's and leads to "
                  "hvn/ini/apps.ini, which is yours; not followed, as nobody could have pointed it anywhere\n",
        .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = rootsLinkInNobodysFolder},
+      {.name = "RootsHardLinkInNobodysFolder", .not_on_windows = kRunsAsNobody, .apps = hardLinked(kOldApps),
+       .input = "4 B e:\\b\n7\n8\n", .output = kCheckFailed,
+       .errors = "Cannot read " + location("apps.ini") + " in {folder}: hvn/ini is nobody's and leads to "
+                 "hvn/ini/apps.ini, which is yours; not followed, as nobody could have pointed it anywhere\n",
+       .status = 1, .prepare = rootsLinkInNobodysFolder},
+      {.name = "RootsFolderInNobodysFolder", .not_on_windows = kRunsAsNobody, .input = "4 B e:\\b\n7\n8\n",
+       .output = kCheckFailed,
+       .errors = "Cannot read " + location("games.ini") + " in {folder}: hvn is nobody's and leads to hvn/ini, "
+                 "which is yours; not followed, as nobody could have pointed it anywhere\n",
+       .status = 1, .prepare = [](const fs::path& folder, Scratch& scratch) -> std::string {
+         if (const std::string why = nobodysFolder(folder, scratch); !why.empty()) return why;
+         for (const fs::path& path : {folder / "hvn" / "ini", menuPath(folder, "apps.ini"), menuPath(folder, "games.ini")})
+           if (lchown(path.c_str(), 0, 0) != 0) return std::strerror(errno);
+         return "";
+       }},
       {.name = "LinkToRootOnlyPlantedDuringSession", .not_on_windows = kRunsAsNobody,
        .fault = Fault::kAppsBecomesLinkToRootOnly, .input = "4 B e:\\b\n7\n8\n",
        .output = kMenu + kAddApp + kMenu + "Could not write " + location("apps.ini") + ": " + plantedLink("apps.ini") +
