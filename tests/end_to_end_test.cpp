@@ -135,6 +135,7 @@ const Reason kLinkSwappedIn{"Too many levels of symbolic links", ""};
 const Reason kMapped{"", "File has a user-mapped section"};
 const Reason kQuota{"Disk quota exceeded", ""};
 const Reason kNoSuchFile{"No such file or directory", "No such file or directory"};
+const Reason kSwapped{"Resource temporarily unavailable", ""};  // another file took the name meanwhile
 
 // A failed 7: the file, the system's reason, then what became of the files:
 // "nothing was written", or which was.
@@ -780,11 +781,35 @@ std::vector<Case> cases() {
        .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "fsync ini/ EIO"},
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo, "") + kMenu, .games_after = file(""),
        .apps_after = file("B==e:\\b\r\n"), .status = 1},
+      {.name = "VanishedFileNotRenamed", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
+       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "renameat apps.ini's copy EIO"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu, .apps_after = kNoFile, .status = 1},
+      // Another file put at the name between two of the writer's looks is
+      // neither read nor written: before the start-up check opens it, before
+      // its backup reads it, before a write in place reads its old bytes.
+      {.name = "SwappedBeforeTheCheckOpensIt", .not_on_windows = kPreloaded, .input = "8\n",
+       .start = {.fault = "openat games.ini run", .fault_run = "echo S==s > s && mv s hvn/ini/games.ini"},
+       .output = kCheckFailed, .errors = cannotRead("games.ini", kSwapped), .games_after = file("S==s\n"), .status = 1},
+      {.name = "SwappedBeforeItsBackupReadsIt", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
+       .start = {.fault = "openat apps.ini 3 run", .fault_run = "echo S==s > s && mv s hvn/ini/apps.ini"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kSwapped) + kMenu, .apps_after = file("S==s\n"),
+       .status = 1},
+      {.name = "SwappedBeforeItIsWrittenInPlace", .not_on_windows = kPreloaded, .apps = hardLinked(kOldApps),
+       .input = "4 B e:\\b\n7\n8\n",
+       .start = {.fault = "openat apps.ini 4 run", .fault_run = "echo S==s > s && mv s hvn/ini/apps.ini"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kSwapped) + kMenu, .apps_after = file("S==s\n"),
+       .status = 1},
       {.name = "GamesVanishedIsCreated", .fault = Fault::kGamesVanishes, .input = "3 A e:\\a\n7\n",
        .output = kMenu + kAddGame + kMenu, .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "FullFileSystemKeepsOldFile", .small_disk = true, .input = fill_apps + "7\n7\n",
        .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini.bak", kNoSpace, kNoBackup) + kMenu +
                  couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1},
+      {.name = "BackupKeepsPermissionBits", .not_on_windows = "Windows keeps a file's attributes, not POSIX permission bits",
+       .games = file(kOldGames, fs::perms(0640)), .input = "7\n", .output = kMenu, .games_after = file("", fs::perms(0640)),
+       .apps_after = file(""), .inspect = [](const fs::path& folder) {
+         struct stat backup {};
+         return stat(menuPath(folder, "games.ini.bak").c_str(), &backup) == 0 ? std::to_string(backup.st_mode & 0777) : "";
+       }, .inspected = std::to_string(0640)},
       {.name = "ReadOnlyFileNotReplaced", .games = file(kOldGames, fs::perms(0444)),
        .input = "3 A e:\\a\n4 B e:\\b\n7\n",
        .output = kMenu + kAddGame + kMenu + kAddApp + kMenu + couldNotWrite("games.ini", kReadOnly) + kMenu,
@@ -899,6 +924,12 @@ std::vector<Case> cases() {
          for (const fs::path& path : {folder / "hvn" / "ini", menuPath(folder, "apps.ini"), menuPath(folder, "games.ini")})
            if (lchown(path.c_str(), 0, 0) != 0) return std::strerror(errno);
          return "";
+       }},
+      {.name = "MountPointInNobodysFolderFollowed", .not_on_windows = kRunsAsNobody, .small_disk = true,
+       .games = file(""), .apps = file(""), .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
+       .apps_after = file("B==e:\\b\r\n"), .prepare = [](const fs::path& folder, Scratch&) -> std::string {
+         const passwd* const nobody = nobodyAsRoot();
+         return nobody == nullptr ? kNeedsNobody : chown((folder / "hvn").c_str(), nobody->pw_uid, 0) == 0 ? "" : std::strerror(errno);
        }},
       {.name = "LinkToRootOnlyPlantedDuringSession", .not_on_windows = kRunsAsNobody,
        .fault = Fault::kAppsBecomesLinkToRootOnly, .input = "4 B e:\\b\n7\n8\n",
