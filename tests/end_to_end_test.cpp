@@ -447,6 +447,16 @@ std::vector<std::string> windowsHelper(const std::vector<std::string>& args) {
   return command;
 }
 
+// The program a fault is made to happen in: on Windows, its test build with
+// the fault library in it, built beside the helper; empty if it was not.
+std::vector<std::string> faultedProgram() {
+  if (!targetIsWindows()) return commandFromEnvironment("HVN_PROGRAM");
+  std::vector<std::string> command = windowsHelper({});
+  if (!command.empty()) command.back() = (fs::path(command.back()).parent_path() / "halvane-menu-faults.exe").string();
+  if (!command.empty() && !fs::exists(command.back())) command.clear();
+  return command;
+}
+
 // Runs the Windows helper to its end in `folder`; its exit status.
 int runWindowsHelper(const fs::path& folder, const std::vector<std::string>& args) {
   Child helper = startProgram(windowsHelper(args), folder, "/dev/null");
@@ -972,6 +982,10 @@ std::vector<Case> cases() {
        .apps = hardLinked(repeat(kOldApps, 40)), .input = "4 B e:\\b\n7\n8\n",
        .start = {.fault = "pwritev apps.ini short,pwritev apps.ini EDQUOT"},
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kQuota) + kMenu, .status = 1},
+      {.name = "ShortWriteInPlacePutsOldBackOnWindows", .only_on_windows = "WriteFile is Windows's",
+       .apps = hardLinked(repeat(kOldApps, 40)), .input = "4 B e:\\b\n7\n8\n",
+       .start = {.fault = "WriteFile apps.ini short,WriteFile apps.ini ERROR_DISK_FULL"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1},
       {.name = "QuotaUsedUpOnBtrfsLeavesTheMenu", .not_on_windows = "a btrfs image is mounted by Linux",
        .apps = file(kLongMenu), .input = "4 B e:\\b\n7\n7\n8\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kQuota, kNoBackup) + kMenu +
@@ -1363,7 +1377,8 @@ TEST_P(EndToEnd, Session) {
   const bool unprivileged = c.games.kind == Kind::kUnreadableFile || c.start.unprivileged;
   if (c.small_disk && getuid() != 0) GTEST_SKIP() << "mounting a small file system takes root";
 
-  std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
+  std::vector<std::string> command = c.start.fault != nullptr ? faultedProgram() : commandFromEnvironment("HVN_PROGRAM");
+  if (command.empty() && targetIsWindows()) GTEST_SKIP() << "no Windows program with the fault library";
   ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
   command.insert(command.end(), c.args.begin(), c.args.end());
   Scratch scratch;
@@ -1763,14 +1778,8 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
   // calls such a session makes are swept in one test, the first's.
   const bool whole = *held_by_layout != '\0';
   if (whole && call != std::string("GetFileAttributesA")) GTEST_SKIP() << "swept whole in l_GetFileAttributesA";
-  // On Windows, the test build of the program, with the fault library in
-  // it, built beside the helper.
-  std::vector<std::string> program = commandFromEnvironment("HVN_PROGRAM");
-  if (windows) {
-    program = windowsHelper({});
-    if (!program.empty()) program.back() = (fs::path(program.back()).parent_path() / "halvane-menu-faults.exe").string();
-    if (program.empty() || !fs::exists(program.back())) GTEST_SKIP() << "no Windows program with the fault library";
-  }
+  const std::vector<std::string> program = faultedProgram();
+  if (program.empty()) GTEST_SKIP() << "no Windows program with the fault library";
   const std::map<std::string, int> kErrorNumbers = {
       {"EACCES", EACCES}, {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ENAMETOOLONG", ENAMETOOLONG},
       {"EPERM", EPERM},   {"EDQUOT", EDQUOT}, {"EBUSY", EBUSY},   {"EXDEV", EXDEV},   {"EOPNOTSUPP", EOPNOTSUPP}, {"ERANGE", ERANGE},
