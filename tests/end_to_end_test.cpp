@@ -1767,7 +1767,11 @@ std::vector<std::string> listedCalls(const std::string& errors) {
 class Faults : public testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
-  const auto& [layout, letter, old_lines, writable, held_by_layout] = kFaultLayouts[std::get<0>(GetParam())];
+  // Plain names, not a structured binding: a lambda below takes them.
+  const FaultLayout& shape = kFaultLayouts[std::get<0>(GetParam())];
+  const FileState& layout = shape.state;
+  const bool writable = shape.writable;
+  const char* const held_by_layout = shape.held;
   const FaultCall& tried = kFaultCalls[std::get<1>(GetParam())];
   const char* const call = tried.call;
   const bool windows = targetIsWindows();
@@ -1789,7 +1793,7 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
   const std::string input = "3 Racer e:\\games\\racer\\default.xbe\n4 Dirwalker e:\\apps\\dirwalker\\default.xbe\n7\n" +
                             std::string(writable ? "7\n" : "8\n");
   const std::regex temporary("(hvn/ini|elsewhere)/(games|apps)\\.ini(\\.bak)?\\.([A-Za-z0-9]{6}|[0-9a-f]{8})");
-  const std::string old_games = repeat(kOldGames, old_lines), old_apps = repeat(kOldApps, old_lines);
+  const std::string old_games = repeat(kOldGames, shape.old_lines), old_apps = repeat(kOldApps, shape.old_lines);
   // A session in the layout, with the faults `faults` and, if asked, every
   // call listed on standard error.
   struct Run {
@@ -1847,7 +1851,10 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
       const std::string fault = first + listed + " " + action;
       SCOPED_TRACE(describe(layout) + "with " + fault);
       const Scratch scratch;
-      const auto [status, output, errors_seen, tagged] = run(scratch, fault, false);
+      const Run ran = run(scratch, fault, false);
+      const std::string &output = ran.output, &errors_seen = ran.errors;
+      const int status = ran.status;
+      const bool tagged = ran.tagged;
       const std::string struck_here = "hvn-fault: struck " + listed;
       const std::size_t struck = errors_seen.find(struck_here);
       ASSERT_NE(struck, std::string::npos) << "a call listed was not made: " << errors_seen;
