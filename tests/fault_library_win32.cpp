@@ -54,10 +54,12 @@ void say(const char* text, std::size_t size) {
   real_WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(size), &written, nullptr);
 }
 
-// What each handle the program opened is a handle of, as a fault names it.
+// What each handle the program opened is a handle of, as a fault names it,
+// and whether anything was written through it.
 struct Labelled {
   HANDLE handle;
   char what[kWhatSize];
+  bool wrote;
 };
 Labelled labels[64];
 
@@ -72,6 +74,7 @@ void label(HANDLE handle, const char* what) {
   Labelled* const entry = find(handle) != nullptr ? find(handle) : find(nullptr);
   if (entry == nullptr) return;
   entry->handle = handle;
+  entry->wrote = false;
   std::strcpy(entry->what, what);
 }
 
@@ -81,20 +84,20 @@ const char* whatOf(HANDLE handle) {
 }
 
 // The action due at this call of `call` on `what`: said on standard error,
-// with the system's words for a failure ("hvn-fault: struck WriteFile
-// apps.ini 1: There is not enough space on the disk."); the error is left
-// for the wrapper to report. A call no fault takes is listed where asked.
-Action strikes(const char* call, const char* what, DWORD& error) {
+// with `note` and the system's words for a failure ("hvn-fault: struck
+// WriteFile apps.ini 1: Disk full."); the error is left for the wrapper to
+// report. A call no fault takes is listed where asked.
+Action strikes(const char* call, const char* what, DWORD& error, const char* note = "") {
   static Faults all = parseFaults(std::getenv("HVN_FAULT"), errorNumber);
   static const bool listing = std::getenv("HVN_FAULT_LIST") != nullptr;
   char line[kWhatSize + 640];
   const Fault* const due = dueFault(all, call, what);
   if (due == nullptr) {
-    if (listing) say(line, static_cast<std::size_t>(std::snprintf(line, sizeof line, "hvn-fault: call %s %s %ld\n",
-                                                                  call, what, countUntaken(all, call, what))));
+    if (listing) say(line, static_cast<std::size_t>(std::snprintf(line, sizeof line, "hvn-fault: call %s %s %ld%s\n",
+                                                                  call, what, countUntaken(all, call, what), note)));
     return Action::kNone;
   }
-  int size = std::snprintf(line, sizeof line, "hvn-fault: struck %s %s %ld", call, what, due->when);
+  int size = std::snprintf(line, sizeof line, "hvn-fault: struck %s %s %ld%s", call, what, due->when, note);
   error = static_cast<DWORD>(due->error);
   if (due->action == Action::kFail && call[0] != '_') {  // a system error, not the C runtime's errno
     line[size++] = ':';
@@ -192,11 +195,14 @@ HANDLE WINAPI fault_CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURI
   return file;
 }
 
+// A close says, as on Linux, when nothing was written through the handle:
+// the failed close of one that wrote nothing changes nothing.
 BOOL(WINAPI* real_CloseHandle)(HANDLE);
 BOOL WINAPI fault_CloseHandle(HANDLE file) {
   DWORD error = 0;
-  const Action action = strikes("CloseHandle", whatOf(file), error);
-  if (Labelled* const entry = find(file)) entry->handle = nullptr;
+  Labelled* const entry = find(file);
+  const Action action = strikes("CloseHandle", whatOf(file), error, entry != nullptr && !entry->wrote ? " (read-only)" : "");
+  if (entry != nullptr) entry->handle = nullptr;
   const BOOL closed = real_CloseHandle(file);  // a handle is gone even when its close fails
   if (action != Action::kFail) return closed;
   SetLastError(error);
@@ -207,6 +213,7 @@ BOOL WINAPI fault_CloseHandle(HANDLE file) {
 // given and says so.
 BOOL WINAPI fault_WriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
   DWORD error = 0;
+  if (Labelled* const entry = find(file)) entry->wrote = true;
   switch (strikes("WriteFile", whatOf(file), error)) {
     case Action::kFail: SetLastError(error); return FALSE;
     case Action::kShort: return real_WriteFile(file, bytes, size / 2, written, overlapped);
