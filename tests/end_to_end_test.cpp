@@ -905,6 +905,13 @@ std::vector<Case> cases() {
        .input = "4 B e:\\b\n7\n", .start = {.fault = "CreateFileA apps.ini's copy ERROR_ACCESS_DENIED"},
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n"),
        .prepare = recordInodes, .inspect = inodesNow, .inspected = "apps.ini same file, games.ini new file"},
+      // The old DACL, given to the new file once it is in place (a look at
+      // the DACL it has, then the giving), cannot be given: reported.
+      {.name = "DaclNotGivenIsReported", .only_on_windows = "the Windows program's fault library",
+       .input = "4 B e:\\b\n7\n8\n",
+       .start = {.fault = "GetFileSecurityA apps.ini 5 ERROR_ACCESS_DENIED,SetFileSecurityA apps.ini ERROR_ACCESS_DENIED"},
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kReadOnly, "") + kMenu, .games_after = file(""),
+       .apps_after = file("B==e:\\b\r\n"), .status = 1},
       {.name = "UnreadableSecurityWrittenInPlace", .only_on_windows = "the Windows program's fault library",
        .input = "4 B e:\\b\n7\n", .start = {.fault = "GetFileSecurityA apps.ini ERROR_ACCESS_DENIED"}, .output = kMenu + kAddApp + kMenu,
        .games_after = file(""), .apps_after = file("B==e:\\b\r\n"), .prepare = recordInodes, .inspect = inodesNow,
