@@ -102,10 +102,7 @@ windows_tests() {
   cmake -S . -B build -DHVN_WINDOWS_PROGRAM="$loader $exe" -DHVN_WINDOWS_HELPER="$helper" >/dev/null
   cmake --build build -j "$jobs"
   local skipped_before=$skipped passed_before=$passed
-  # A program under Wine spends most of its time waiting on the Wine server,
-  # so twice as many tests as cores keep the cores busy (on 2 cores the
-  # table took 67 s two at a time and 43 s four at a time).
-  ctest_jobs=$((jobs * 2)) run_ctest build -R '^windows\.'
+  run_ctest build -R '^windows\.'
   windows_ran=$(( (passed - passed_before) - (skipped - skipped_before) ))
   [ "$windows_ran" -gt 0 ] || { echo "== no Windows row ran"; exit 1; }
   "$server" -k 2>/dev/null || true
