@@ -1757,6 +1757,17 @@ const FaultCall kFaultCalls[] = {
     {"_close", {"EIO"}, true},
 };
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HVN_TESTS_SANITIZED
+#endif
+#endif
+#ifdef HVN_TESTS_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // The layouts a save is tried on (o ordinary, h hard-linked, s symbolically
 // linked, k hard-linked with a menu that shrinks, r read-only, l held by
 // another program, which fails every open of it); on Windows the ordinary
@@ -1769,10 +1780,12 @@ struct FaultLayout {
   bool writable = true;
   const char* held = "";  // faults of the layout itself, before the others
 };
+// The held one first: its test takes longest, and ctest starts tests in
+// this order.
 const FaultLayout kFaultLayouts[] = {
+    {file(""), 'l', 1, false, "CreateFileA apps.ini every ERROR_SHARING_VIOLATION,"},
     {file(""), 'o'}, {hardLinked(""), 'h'}, {linkTo(""), 's'}, {hardLinked(""), 'k', 3},
-    {file("", fs::perms(0444)), 'r', 1, false},
-    {file(""), 'l', 1, false, "CreateFileA apps.ini every ERROR_SHARING_VIOLATION,"}};
+    {file("", fs::perms(0444)), 'r', 1, false}};
 
 // The calls a session makes, as the fault library lists them: "fsync
 // apps.ini's copy 1".
@@ -1875,7 +1888,9 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
     });
     if (row == std::end(kFaultCalls)) continue;
     std::vector<std::string> actions(row->errors.begin(), row->errors.end());
-    actions.push_back("kill");
+    // A killed program reports nothing: a sanitized build leaves the kills
+    // to the plain one.
+    if (!kSanitized) actions.push_back("kill");
     for (const std::string& action : actions) {
       const std::string fault = first + listed + " " + action;
       SCOPED_TRACE(describe(layout) + "with " + fault);
