@@ -42,12 +42,7 @@ namespace fs = std::filesystem;
 namespace {
 
 bool targetIsWindows() {
-  static const bool windows = [] {
-    const std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
-    const std::string suffix = ".exe";
-    return !command.empty() && command.back().size() >= suffix.size() &&
-           command.back().compare(command.back().size() - suffix.size(), suffix.size(), suffix) == 0;
-  }();
+  static const bool windows = isWindowsProgram(commandFromEnvironment("HVN_PROGRAM"));
   return windows;
 }
 

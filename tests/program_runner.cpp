@@ -119,8 +119,7 @@ Child startProgram(const std::vector<std::string>& command, const std::string& f
     if (options.fault_run != nullptr) setenv("HVN_FAULT_RUN", options.fault_run, 1);
     if (options.list_calls) setenv("HVN_FAULT_LIST", "1", 1);
     // A Windows program has its fault library built in.
-    const bool windows = std::any_of(command.begin(), command.end(),
-                                     [](const std::string& word) { return word.ends_with(".exe"); });
+    const bool windows = isWindowsProgram(command);
     if (options.fault != nullptr && windows) setenv("HVN_FAULT", options.fault, 1);
     if (options.fault != nullptr && !windows) {
       setenv("LD_PRELOAD", HVN_FAULT_SHIM, 1);
@@ -224,4 +223,8 @@ std::vector<std::string> commandFromEnvironment(const char* variable) {
   std::istringstream words(value != nullptr ? value : "");
   for (std::string word; words >> word;) command.push_back(word);
   return command;
+}
+
+bool isWindowsProgram(const std::vector<std::string>& command) {
+  return std::any_of(command.begin(), command.end(), [](const std::string& word) { return word.ends_with(".exe"); });
 }

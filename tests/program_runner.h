@@ -72,6 +72,10 @@ bool inRawMode(const Child& child);
 // Creates a fresh empty folder for one test case, readable by everyone.
 std::string makeTempFolder();
 
+// True when `command` runs a Windows program, under Wine: a word of it ends
+// in .exe. Such a program speaks CR LF and has its fault library built in.
+bool isWindowsProgram(const std::vector<std::string>& command);
+
 // The program command from the environment variable `variable`, split on spaces.
 std::vector<std::string> commandFromEnvironment(const char* variable);
 
