@@ -1163,10 +1163,13 @@ std::vector<Case> cases() {
                  "Old==e:\\old\\default.xbe\n" + kChoose},
       {.name = "NameJudgedBeforePath", .args = {"--keep"}, .input = "3\na==b\n8\n",
        .output = kKeepMenu + kGameName + kBadName + kChoose},
-      {.name = "ChangeKeepsAnEmptyAnswer", .args = {"--keep"}, .input = "e\n1\n\ne:\\new\n7\n",
+      // The path alone, then the name alone.
+      {.name = "ChangeKeepsAnEmptyAnswer", .args = {"--keep"}, .input = "e\n1\n\ne:\\new\ne\n1\nNew\n\n7\n",
        .output = kKeepMenu + numbered({"Old==e:\\old\\default.xbe"}) + kChangeGame + now("Old==e:\\old\\default.xbe") +
-                 kAddGame + "Changed game 1: Old==e:\\new\n" + kChoose + wrote(1, 1, "menu is in games.ini.bak"),
-       .games_after = file("Old==e:\\new\r\n")},
+                 kAddGame + "Changed game 1: Old==e:\\new\n" + kChoose + numbered({"Old==e:\\new"}) + kChangeGame +
+                 now("Old==e:\\new") + kAddGame + "Changed game 1: New==e:\\new\n" + kChoose +
+                 wrote(1, 1, "menu is in games.ini.bak"),
+       .games_after = file("New==e:\\new\r\n")},
       {.name = "SameKeysWithoutKeep", .input = "m\nE\n3\nHalo 2\n5\n8\n",
        .output = kMenu + kNext + kMenu + kNext + kMenu + kAddGame + kMenu + kGames + "Halo==2\n" + kMenu},
       {.name = "AppendedElsewhereNotOverwrittenUnasked", .args = {"--keep"}, .fault = Fault::kAppsAppendedTo,
