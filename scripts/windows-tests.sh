@@ -3,36 +3,14 @@
 # windows_ran of scripts/test, and uses its run_ctest and install_missing.
 
 # The program users run is the 32-bit .exe of the release zip, and where the
-# kernel runs 32-bit x86 programs, that .exe is what the Windows rows test.
-# Where it refuses them, Wine can only run 64-bit programs, so the rows run
-# against a 64-bit build of the same sources instead. HVN_WINDOWS_BUILD=32 or
+# kernel runs 32-bit x86 programs (scripts/i386-probe) and Wine's 32-bit half
+# can be installed, that .exe is what the Windows rows test. Otherwise Wine
+# can only run 64-bit programs, so the rows run against a 64-bit build of the
+# same sources instead, and the route line says why. HVN_WINDOWS_BUILD=32 or
 # =64 chooses a route by hand on any machine; HVN_SKIP_WINDOWS=1 skips the
-# part. Otherwise it is skipped only where mingw-w64 and Wine cannot be
-# installed, and a route that fails fails the run.
-#
-# The probe is a 96-byte i386 ELF program that only calls exit(42): 42 means
-# the kernel runs such programs, "cannot execute" that it refuses them, and
-# anything else (or a probe in which readelf finds no loadable segment of its
-# own size) that the probe itself is wrong, which fails the run.
-i386_probe() {
-  local probe="$root/build/i386-probe" status=0
-  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'\
-'\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'\
-'\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'\
-'\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'\
-'\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
-'\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' > "$probe"
-  chmod +x "$probe"
-  if ! readelf -lW "$probe" | grep -qE 'LOAD +0x0+ 0x08048000 0x08048000 0x0+60 0x0+60 '; then
-    echo "== the i386 probe is malformed"; exit 1
-  fi
-  "$probe" 2>/dev/null || status=$?
-  case $status in
-    42) return 0 ;;
-    126) return 1 ;;
-    *) echo "== the i386 probe ended with status $status, not 42 or 126"; exit 1 ;;
-  esac
-}
+# part on purpose. A part that cannot run (mingw-w64 or Wine cannot be
+# installed) or in which no row ran fails the run: a green run must have
+# tested the program its users run.
 
 # The cross compilers (the release is always 32-bit), Wine and the PE reader
 # the release check uses; for the 32-bit route also Wine's 32-bit loader.
@@ -42,7 +20,7 @@ windows_prerequisites() {
     binutils-mingw-w64-x86-64 python3-pefile wine wine64 || return 1
   [ "$1" = 64 ] && return 0
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    can_install || return 1
+    can_install || { install_failure="cannot add the i386 architecture here: not root, or no apt-get"; return 1; }
     dpkg --add-architecture i386
     apt_updated=no
   fi
@@ -109,17 +87,14 @@ windows_tests() {
   trap - EXIT
 }
 
-route=${HVN_WINDOWS_BUILD:-}
-case $route in
-  "") if i386_probe; then route=32; else route=64; fi ;;
-  32) i386_probe || { echo "== HVN_WINDOWS_BUILD=32, but this kernel refuses 32-bit x86 programs"; exit 1; } ;;
-  64) why_64="HVN_WINDOWS_BUILD=64 asks for it" ;;
-  *) echo "== HVN_WINDOWS_BUILD is 32 or 64, not $route"; exit 1 ;;
-esac
+source "$root/scripts/windows-route.sh"
+windows_skipped=no
 if [ "${HVN_SKIP_WINDOWS:-}" = 1 ]; then
   echo "== Windows part skipped (HVN_SKIP_WINDOWS=1)"
-elif ! windows_prerequisites "$route"; then
-  echo "== Windows part skipped: mingw-w64 and Wine are missing and cannot be installed here"
+  windows_skipped=yes
 else
+  choose_route
+  mkdir -p "$root/build-wine"
+  echo $route > "$root/build-wine/route"
   windows_tests "$route"
 fi
