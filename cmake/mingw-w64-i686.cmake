@@ -4,8 +4,15 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
+# The layer tables' build (HVN_WINDOWS_TESTS) takes the compiler with POSIX
+# threads, whose C++ library has the std::mutex GoogleTest needs; the program
+# itself is built with the default one.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HVN_WINDOWS_TESTS)
+if(HVN_WINDOWS_TESTS)
+  set(HVN_MINGW_THREADS -posix)
+endif()
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc${HVN_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++${HVN_MINGW_THREADS})
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
