@@ -88,7 +88,7 @@ windows_tests() {
   [ "$route" = 32 ] && arch=i686
   cmake -S . -B "build-wintests-$route" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
     -DHVN_WINDOWS_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$loader" >/dev/null
-  cmake --build "build-wintests-$route" -j "$jobs" --target unit_tests >/dev/null
+  cmake --build "build-wintests-$route" -j "$jobs" --target unit_tests writer_tests >/dev/null
   run_ctest "build-wintests-$route"
   windows_ran=$(( (passed - passed_before) - (skipped - skipped_before) ))
   [ "$windows_ran" -gt 0 ] || { echo "== no Windows row ran"; exit 1; }

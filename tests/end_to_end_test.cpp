@@ -772,23 +772,6 @@ std::vector<Case> cases() {
        .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "AppsVanishedIsCreated", .fault = Fault::kAppsVanishes, .input = "4 B e:\\b\n7\n",
        .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n")},
-      {.name = "VanishedFileOnFullDisk", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
-       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "pwrite apps.ini's copy ENOSPC"},
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNoSpace) + kMenu, .apps_after = kNoFile, .status = 1},
-      // A created file's flush, close and its folder's flush.
-      {.name = "VanishedFileUnflushed", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
-       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "fsync apps.ini's copy EIO"},
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu, .apps_after = kNoFile, .status = 1},
-      {.name = "VanishedFileUnclosed", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
-       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "close apps.ini's copy EIO"},
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu, .apps_after = kNoFile, .status = 1},
-      {.name = "VanishedFileFolderUnflushed", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
-       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "fsync ini/ EIO"},
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo, "") + kMenu, .games_after = file(""),
-       .apps_after = file("B==e:\\b\r\n"), .status = 1},
-      {.name = "VanishedFileNotRenamed", .not_on_windows = kPreloaded, .fault = Fault::kAppsVanishes,
-       .input = "4 B e:\\b\n7\n8\n", .start = {.fault = "renameat apps.ini's copy EIO"},
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kIo) + kMenu, .apps_after = kNoFile, .status = 1},
       // Another file put at the name between two of the writer's looks is
       // neither read nor written: before the start-up check opens it, before
       // its backup reads it, before a write in place reads its old bytes.

@@ -88,7 +88,7 @@ const char* whatOf(HANDLE handle) {
 // WriteFile apps.ini 1: Disk full."); the error is left for the wrapper to
 // report. A call no fault takes is listed where asked.
 Action strikes(const char* call, const char* what, DWORD& error, const char* note = "") {
-  static Faults all = parseFaults(std::getenv("HVN_FAULT"), errorNumber);
+  Faults& all = faultsInForce(errorNumber);
   static const bool listing = std::getenv("HVN_FAULT_LIST") != nullptr;
   char line[kWhatSize + 640];
   const Fault* const due = dueFault(all, call, what);
@@ -131,6 +131,8 @@ const char* namedText(const char* text, int size, char (&what)[kWhatSize]) {
 }
 
 }  // namespace
+
+extern "C" int hvnFaultsStruck() { return faultsInForce(errorNumber).struck; }
 
 // A wrapper for each call: it fails where a fault is due, setting the
 // error as the system would, and otherwise passes the call through.

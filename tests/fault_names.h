@@ -18,6 +18,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 inline constexpr std::size_t kWhatSize = 96;
@@ -36,6 +37,7 @@ struct Fault {
 struct Faults {
   Fault list[4];
   int count = 0;
+  int struck = 0;  // how often one of them struck
   // How often each call on each thing has been made and taken by no fault.
   struct Untaken {
     char key[kWhatSize + 32];
@@ -80,14 +82,34 @@ Faults parseFaults(const char* text, ErrorNumber errorNumber) {
   return all;
 }
 
+// The faults in force: those HVN_FAULT names now, parsed again whenever it
+// changes, so that a test in the same process can switch a fault on just
+// before the call it is about (tests/file_writer_test.cpp).
+template <typename ErrorNumber>
+Faults& faultsInForce(ErrorNumber errorNumber) {
+  static Faults all;
+  static char text[512] = "";
+  const char* const now = std::getenv("HVN_FAULT") != nullptr ? std::getenv("HVN_FAULT") : "";
+  if (std::strcmp(now, text) != 0) {
+    std::snprintf(text, sizeof text, "%s", now);
+    all = parseFaults(text, errorNumber);
+  }
+  return all;
+}
+
+// How often the faults in force have struck, for a test in the same process.
+extern "C" int hvnFaultsStruck();
+
 // The fault that takes this call of `call` on `what`, if any: the faults on
 // the same call and thing count its calls in turn.
 inline Fault* dueFault(Faults& all, const char* call, const char* what) {
   for (int i = 0; i < all.count; ++i) {
     Fault& f = all.list[i];
     if (f.action != Action::kNone && std::strcmp(call, f.call) == 0 && std::strcmp(what, f.what) == 0 &&
-        (f.when == 0 || ++f.calls == f.when))
+        (f.when == 0 || ++f.calls == f.when)) {
+      ++all.struck;
       return &f;
+    }
   }
   return nullptr;
 }

@@ -101,7 +101,7 @@ void labelPath(int dir, const char* path, bool folder, char (&what)[kWhatSize]) 
 // standard error with `note`; or, where none is and HVN_FAULT_LIST is set,
 // the call listed there.
 Action strikes(const char* call, const char* what, const char* note = "") {
-  static Faults all = parseFaults(std::getenv("HVN_FAULT"), errorNumber);
+  Faults& all = faultsInForce(errorNumber);
   static const bool listing = std::getenv("HVN_FAULT_LIST") != nullptr;
   char line[kWhatSize + 96];
   Fault* const due = dueFault(all, call, what);
@@ -140,6 +140,8 @@ Result failure() {
 }
 
 }  // namespace
+
+extern "C" int hvnFaultsStruck() { return faultsInForce(errorNumber).struck; }
 
 // Functions of fixed arity: fail at their turn, otherwise pass through. A
 // call is named by the descriptor it is given, or the path.

@@ -1,6 +1,7 @@
 // Facts about reading a menu file back: what ends a line, what is dropped,
 // what refuses the file, and which line a refusal names.
 #include "catalogue/menu_files.h"
+#include "tests/row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -52,29 +53,35 @@ const ReadCase kReadCases[] = {
     {"a line longer than a read block", "A==" + std::string(70000, 'p') + "\r\n", "", "path longer than 254 bytes", 1},
 };
 
-TEST(MenuFile, ReadsLinesAsTheyStand) {
-  const std::string path = testing::TempDir() + "menu_file_test.ini";
-  for (const ReadCase& c : kReadCases) {
-    SCOPED_TRACE(c.what);
-    std::FILE* const file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(c.bytes.data(), 1, c.bytes.size(), file);
-    std::fclose(file);
-    static EntryList list;
-    list.count = 0;
-    const MenuFileRead read = readMenuFile(path.c_str(), list);
-    std::string entries;
-    for (int i = 0; i < list.count; ++i) entries += std::string(list.names[i]) + "==" + list.paths[i] + "\n";
-    EXPECT_EQ(entries, c.entries);
-    EXPECT_EQ(read.reason, c.reason);
-    if (!c.reason.empty()) {
-      EXPECT_EQ(read.line, c.line);
-    }
-  }
+void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.what; }
+
+class MenuFile : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(MenuFile, ReadsLinesAsTheyStand) {
+  const ReadCase& c = GetParam();
+  const std::string path =
+      testing::TempDir() + "hvn-" + rowName(c.what) + ".ini";
+  std::FILE* const file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(c.bytes.data(), 1, c.bytes.size(), file);
+  std::fclose(file);
+  static EntryList list;
+  list.count = 0;
+  const MenuFileRead read = readMenuFile(path.c_str(), list);
   std::remove(path.c_str());
+  std::string entries;
+  for (int i = 0; i < list.count; ++i) entries += std::string(list.names[i]) + "==" + list.paths[i] + "\n";
+  EXPECT_EQ(entries, c.entries);
+  EXPECT_EQ(read.reason, c.reason);
+  if (!c.reason.empty()) {
+    EXPECT_EQ(read.line, c.line);
+  }
 }
 
-TEST(MenuFile, UnreadableFileIsRefusedAtLineOne) {
+INSTANTIATE_TEST_SUITE_P(Rows, MenuFile, testing::ValuesIn(kReadCases),
+                         [](const testing::TestParamInfo<ReadCase>& row) { return rowName(row.param.what); });
+
+TEST(MenuFileUnreadable, RefusedAtLineOne) {
   static EntryList list;
   const MenuFileRead read = readMenuFile((testing::TempDir() + "no-such-menu.ini").c_str(), list);
   EXPECT_EQ(read.reason, "could not be read");
