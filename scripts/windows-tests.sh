@@ -70,7 +70,8 @@ windows_tests() {
   "$server" -k 2>/dev/null || true
   "$server" -w
   "$server" -p
-  trap '"$server" -k 2>/dev/null || true' EXIT
+  # Expanded now: the trap runs outside this function, where $server is gone.
+  trap "\"$server\" -k 2>/dev/null || true" EXIT
   # The first program in a prefix may leave helpers running that hold the
   # descriptors it was given: give it none of a test's. It must answer, or
   # the route does not work here.
