@@ -10,9 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
+#include <optional>
 #include <string>
 
 #include "catalogue/menu_files.h"
+#include "platform/platform.h"
 #include "tests/fault_names.h"
 #include "tests/row_name.h"
 
@@ -33,56 +39,126 @@ const std::string kNewGames = "A==e:\\a\r\n";
 
 // What fails, named on each system ("" where that system has no such call).
 struct Failure {
-  const char* posix;
-  const char* windows;
+  const char* posix = "";
+  const char* windows = "";
 };
-const Failure kNothingFails{"", ""};
 const Failure kCopyFindsNoRoom{"pwrite apps.ini's copy ENOSPC", "WriteFile apps.ini's copy ERROR_DISK_FULL"};
 const Failure kCopyUnflushed{"fsync apps.ini's copy EIO", "FlushFileBuffers apps.ini's copy ERROR_IO_DEVICE"};
-const Failure kCopyUnclosed{"close apps.ini's copy EIO", "CloseHandle apps.ini's copy ERROR_IO_DEVICE"};
+const Failure kCopyUnclosed{"close apps.ini's copy EIO", "CloseHandle apps.ini's copy ERROR_NETNAME_DELETED"};
 const Failure kCopyNotMoved{"renameat apps.ini's copy EIO", "MoveFileExA apps.ini's copy ERROR_IO_DEVICE"};
-const Failure kFolderUnflushed{"fsync ini/ EIO", ""};  // Windows flushes no folder
+const Failure kCopyRefused{"", "CreateFileA apps.ini's copy ERROR_ACCESS_DENIED"};
+const Failure kFileWriteProtected{"", "CreateFileA apps.ini ERROR_WRITE_PROTECT"};
+const Failure kSecurityUnreadable{"", "GetFileSecurityA apps.ini ERROR_ACCESS_DENIED"};
+// The old DACL, given to the new file once it is in place (a look at the
+// DACL it has, then the giving), cannot be given.
+const Failure kSecurityNotGiven{"", "GetFileSecurityA apps.ini 5 ERROR_ACCESS_DENIED,SetFileSecurityA apps.ini ERROR_ACCESS_DENIED"};
+// Windows flushes no folder. A save opens the folder twice for each file
+// (once to judge it, once for its flags) before anything changes; then, once
+// the file's renames are done, once more to flush it: the fifth open, and
+// the third close, are the first flush's.
+const Failure kFolderUnflushed{"fsync ini/ EIO", ""};
+const Failure kFolderUnopened{"openat ini/ 5 EIO", ""};
+const Failure kFolderUnclosed{"close ini/ 3 EIO", ""};
 const Failure kBackupNotMoved{"renameat apps.ini's backup EXDEV", "MoveFileExA apps.ini's backup ERROR_NOT_SAME_DEVICE"};
+// A write in place that takes half, then finds the disk full.
+const Failure kShortThenFull{"pwritev apps.ini short,pwritev apps.ini EDQUOT",
+                             "WriteFile apps.ini short,WriteFile apps.ini ERROR_DISK_FULL"};
 
-enum class Layout { kOrdinary, kAppsVanished, kGamesReadOnly, kAppsHardLinked };
+enum class Layout {
+  kOrdinary,
+  kAppsVanished,
+  kGamesVanished,
+  kGamesReadOnly,
+  kGamesFolder,
+  kAppsHardLinked,       // a second name beside it: written in place
+  kAppsLongHardLinked,   // the same, 40 lines
+  kAppsLargeHardLinked,  // the same, 3,000 lines, that shrinks
+  kGamesSymlinked,       // a link to elsewhere/games.ini
+  kModes,                // games.ini 0640, apps.ini 0604
+  kOlderBackups,         // both .bak there already, and games.ini blank lines only
+  kAppsFullDevice,       // a device node of the test's own that is always full
+};
+
+const std::string kLongApps = [] {
+  std::string menu;
+  for (int i = 0; i < 40; ++i) menu += kOldApps;
+  return menu;
+}();
+const std::string kOlder = "Older==o\r\n";
 
 struct WriterCase {
   const char* what;
-  Layout layout;
+  Layout layout = Layout::kOrdinary;
   Failure fails;
-  int failed;   // the file not written, -1 for none
-  int written;  // files written, from the first
+  int failed = -1;   // the file not written, -1 for none
+  int written = 2;   // files written, from the first
   // The words, after "./hvn/ini/": the file named and the system's words,
   // POSIX's and Windows'.
-  const char* words;
-  const char* words_on_windows;
-  std::string apps_after;
-  std::string games_after;
+  const char* words = "";
+  const char* words_on_windows = "";
+  std::optional<std::string> apps_after = kNewApps;  // unset: as before
+  std::optional<std::string> games_after = kNewGames;
+  const char* same_files = nullptr;  // the files still the files they were ("apps.ini games.ini"), if checked
+  std::optional<std::string> apps_backup, games_backup;  // unset: the old menu where it was replaced
 };
 
 const WriterCase kWriterCases[] = {
-    {"both replaced", Layout::kOrdinary, kNothingFails, -1, 2, "", "", kNewApps, kNewGames},
-    {"a vanished file made anew", Layout::kAppsVanished, kNothingFails, -1, 2, "", "", kNewApps, kNewGames},
-    {"a read-only file never written", Layout::kGamesReadOnly, kNothingFails, 1, 0, "games.ini: Permission denied",
-     "games.ini: Access denied", kOldApps, kOldGames},
-    {"a hard-linked file written in place", Layout::kAppsHardLinked, kNothingFails, -1, 2, "", "", kNewApps, kNewGames},
-    {"a copy that finds no room", Layout::kOrdinary, kCopyFindsNoRoom, 0, 0, "apps.ini: No space left on device",
-     "apps.ini: Disk full", kOldApps, kOldGames},
-    {"a copy not flushed: written in place", Layout::kOrdinary, kCopyUnflushed, -1, 2, "", "", kNewApps, kNewGames},
-    {"a copy not closed: written in place", Layout::kOrdinary, kCopyUnclosed, -1, 2, "", "", kNewApps, kNewGames},
-    {"a copy that cannot take its place: written in place", Layout::kOrdinary, kCopyNotMoved, -1, 2, "", "", kNewApps, kNewGames},
-    {"a vanished file's copy that cannot take its place", Layout::kAppsVanished, kCopyNotMoved, 0, 0,
-     "apps.ini: Input/output error", "apps.ini: I/O device error", "", kOldGames},
-    {"a vanished file's copy that finds no room", Layout::kAppsVanished, kCopyFindsNoRoom, 0, 0,
-     "apps.ini: No space left on device", "apps.ini: Disk full", "", kOldGames},
-    {"a vanished file's copy not closed", Layout::kAppsVanished, kCopyUnclosed, 0, 0, "apps.ini: Input/output error",
-     "apps.ini: I/O device error", "", kOldGames},
-    {"a vanished file's copy not flushed", Layout::kAppsVanished, kCopyUnflushed, 0, 0, "apps.ini: Input/output error",
-     "apps.ini: I/O device error", "", kOldGames},
-    {"a folder not flushed: written, and said", Layout::kAppsVanished, kFolderUnflushed, 0, 2,
-     "apps.ini: Input/output error", "", kNewApps, kNewGames},
-    {"a backup that cannot take its name", Layout::kOrdinary, kBackupNotMoved, 0, 0,
-     "apps.ini.bak: Invalid cross-device link", "apps.ini.bak: Not same device", kOldApps, kOldGames},
+    // What stands at the names.
+    {.what = "both replaced", .same_files = ""},
+    {.what = "a vanished file made anew", .layout = Layout::kAppsVanished},
+    {.what = "a vanished game menu made anew", .layout = Layout::kGamesVanished},
+    {.what = "a read-only file never written", .layout = Layout::kGamesReadOnly, .failed = 1, .written = 0,
+     .words = "games.ini: Permission denied", .words_on_windows = "games.ini: Access denied", .apps_after = {},
+     .games_after = {}},
+    {.what = "a folder at the game menu", .layout = Layout::kGamesFolder, .failed = 1, .written = 0,
+     .words = "games.ini: Is a directory", .words_on_windows = "games.ini: Access denied", .apps_after = {},
+     .games_after = {}},
+    {.what = "a device that is full", .layout = Layout::kAppsFullDevice, .failed = 0, .written = 0,
+     .words = "apps.ini: No space left on device", .apps_after = {}, .games_after = {}},
+    {.what = "a hard-linked file written in place", .layout = Layout::kAppsHardLinked, .same_files = "apps.ini"},
+    {.what = "a large hard-linked file shrinks in place", .layout = Layout::kAppsLargeHardLinked, .same_files = "apps.ini"},
+    {.what = "a symbolic link stays a link", .layout = Layout::kGamesSymlinked, .games_backup = ""},
+    {.what = "permission bits kept, the backup's too", .layout = Layout::kModes},
+    {.what = "older backups replaced; a blank menu leaves its own", .layout = Layout::kOlderBackups, .games_backup = kOlder},
+    // What fails, on an ordinary pair of files.
+    {.what = "a copy that finds no room is not written in place", .fails = kCopyFindsNoRoom, .failed = 0, .written = 0,
+     .words = "apps.ini: No space left on device", .words_on_windows = "apps.ini: Disk full", .apps_after = {},
+     .games_after = {}},
+    {.what = "a copy not flushed: written in place", .fails = kCopyUnflushed, .same_files = "apps.ini"},
+    {.what = "a copy not closed: written in place", .fails = kCopyUnclosed, .same_files = "apps.ini"},
+    {.what = "a copy that cannot take its place: written in place", .fails = kCopyNotMoved, .same_files = "apps.ini"},
+    {.what = "a copy refused: written in place", .fails = kCopyRefused, .same_files = "apps.ini"},
+    {.what = "security that cannot be read: written in place", .fails = kSecurityUnreadable, .same_files = "apps.ini"},
+    {.what = "a write-protected file", .fails = kFileWriteProtected, .failed = 0, .written = 0,
+     .words_on_windows = "apps.ini: Write protected", .apps_after = {}, .games_after = {}},
+    {.what = "security that cannot be given once in place: said", .fails = kSecurityNotGiven, .failed = 0,
+     .words_on_windows = "apps.ini: Access denied"},
+    {.what = "a folder not flushed: written, and said", .fails = kFolderUnflushed, .failed = 0,
+     .words = "apps.ini: Input/output error", .same_files = ""},
+    {.what = "a folder not opened for its flush: said", .fails = kFolderUnopened, .failed = 0,
+     .words = "apps.ini: Input/output error"},
+    {.what = "a folder not closed after its flush: no failure", .fails = kFolderUnclosed, .same_files = ""},
+    {.what = "a backup that cannot take its name", .fails = kBackupNotMoved, .failed = 0, .written = 0,
+     .words = "apps.ini.bak: Invalid cross-device link", .words_on_windows = "apps.ini.bak: Not same device",
+     .apps_after = {}, .games_after = {}},
+    {.what = "a write in place cut short, then failed, puts the old menu back", .layout = Layout::kAppsLongHardLinked,
+     .fails = kShortThenFull, .failed = 0, .written = 0, .words = "apps.ini: Disk quota exceeded",
+     .words_on_windows = "apps.ini: Disk full", .apps_after = {}, .games_after = {}, .apps_backup = kLongApps},
+    // What fails where a file has vanished: it is made anew, or not at all.
+    {.what = "a vanished file's copy that finds no room", .layout = Layout::kAppsVanished, .fails = kCopyFindsNoRoom,
+     .failed = 0, .written = 0, .words = "apps.ini: No space left on device", .words_on_windows = "apps.ini: Disk full",
+     .apps_after = {}, .games_after = {}},
+    {.what = "a vanished file's copy not flushed", .layout = Layout::kAppsVanished, .fails = kCopyUnflushed, .failed = 0,
+     .written = 0, .words = "apps.ini: Input/output error", .words_on_windows = "apps.ini: I/O device error",
+     .apps_after = {}, .games_after = {}},
+    {.what = "a vanished file's copy not closed", .layout = Layout::kAppsVanished, .fails = kCopyUnclosed, .failed = 0,
+     .written = 0, .words = "apps.ini: Input/output error", .words_on_windows = "apps.ini: Network name deleted",
+     .apps_after = {}, .games_after = {}},
+    {.what = "a vanished file's copy that cannot take its place", .layout = Layout::kAppsVanished, .fails = kCopyNotMoved,
+     .failed = 0, .written = 0, .words = "apps.ini: Input/output error", .words_on_windows = "apps.ini: I/O device error",
+     .apps_after = {}, .games_after = {}},
+    {.what = "a vanished file's folder not flushed: said", .layout = Layout::kAppsVanished, .fails = kFolderUnflushed,
+     .failed = 0, .words = "apps.ini: Input/output error"},
 };
 
 std::string contentOf(const fs::path& path) {
@@ -114,16 +190,75 @@ struct InScratch {
     fs::current_path(before);
     std::error_code ignored;
     fs::permissions(folder / "hvn" / "ini" / "games.ini", fs::perms::owner_write, fs::perm_options::add, ignored);
+    fs::remove(folder / "hvn" / "ini" / "games.ini", ignored);  // a link, not what it names
     fs::remove_all(folder, ignored);
   }
 };
 
-void lay(Layout layout) {
+// The old menus as the row's layout has them; true where it can be laid here.
+bool lay(Layout layout, std::string& old_apps, std::string& old_games) {
   const fs::path ini = fs::path("hvn") / "ini";
-  if (layout != Layout::kAppsVanished) std::ofstream(ini / "apps.ini", std::ios::binary) << kOldApps;
-  std::ofstream(ini / "games.ini", std::ios::binary) << kOldGames;
-  if (layout == Layout::kGamesReadOnly) fs::permissions(ini / "games.ini", fs::perms(0444));
-  if (layout == Layout::kAppsHardLinked) fs::create_hard_link(ini / "apps.ini", ini / "other-name-apps.ini");
+  old_apps = layout == Layout::kAppsLongHardLinked ? kLongApps : kOldApps;
+  if (layout == Layout::kAppsLargeHardLinked)
+    for (int i = 1; i < 3000; ++i) old_apps += kOldApps;
+  old_games = layout == Layout::kOlderBackups ? "\r\n" : kOldGames;
+  if (layout == Layout::kAppsVanished) old_apps.clear();
+  if (layout == Layout::kGamesVanished || layout == Layout::kGamesFolder) old_games.clear();
+  if (layout != Layout::kAppsVanished) std::ofstream(ini / "apps.ini", std::ios::binary) << old_apps;
+  if (layout == Layout::kGamesSymlinked) {
+    if (kWindows) return false;  // Wine shows a Windows program the file a Unix link names
+    fs::create_directory("elsewhere");
+    std::ofstream("elsewhere/games.ini", std::ios::binary) << old_games;
+    fs::create_symlink(fs::absolute("elsewhere/games.ini"), ini / "games.ini");
+  } else if (layout == Layout::kGamesFolder) {
+    fs::create_directory(ini / "games.ini");
+  } else if (layout != Layout::kGamesVanished) {
+    std::ofstream(ini / "games.ini", std::ios::binary) << old_games;
+  }
+  switch (layout) {
+    case Layout::kGamesReadOnly: fs::permissions(ini / "games.ini", fs::perms(0444)); break;
+    case Layout::kAppsHardLinked:
+    case Layout::kAppsLongHardLinked:
+    case Layout::kAppsLargeHardLinked: fs::create_hard_link(ini / "apps.ini", ini / "other-name-apps.ini"); break;
+    case Layout::kModes:
+      if (kWindows) return false;  // Windows keeps a file's attributes, not POSIX permission bits
+      fs::permissions(ini / "games.ini", fs::perms(0640));
+      fs::permissions(ini / "apps.ini", fs::perms(0604));
+      break;
+    case Layout::kOlderBackups:
+      for (const char* backup : {"apps.ini.bak", "games.ini.bak"}) std::ofstream(ini / backup, std::ios::binary) << kOlder;
+      break;
+    case Layout::kAppsFullDevice:
+#ifdef _WIN32
+      return false;  // a device node is a Linux file
+#else
+      fs::remove(ini / "apps.ini");
+      return mknod((ini / "apps.ini").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+#endif
+    default: break;
+  }
+  return true;
+}
+
+// Which file stands at `path`, as the writer tells files apart.
+FileIdentity identityOf(const fs::path& path) {
+  FileIdentity identity;
+  char words[kWordsSize];
+  const int fd = openToRead(path.string().c_str(), words);
+  if (fd >= 0 && !fileIdentity(fd, identity)) identity = {};
+  if (fd >= 0) closeFile(fd);
+  return identity;
+}
+
+// "apps.ini 604, games.ini 640, games.ini.bak 640": the permission bits.
+std::string modesOf(const fs::path& ini) {
+  std::string modes;
+  for (const char* file : {"apps.ini", "games.ini", "games.ini.bak"}) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(fs::status(ini / file).permissions()) & 0777);
+    modes += (modes.empty() ? "" : ", ") + std::string(file) + " " + mode;
+  }
+  return modes;
 }
 
 void PrintTo(const WriterCase& c, std::ostream* out) { *out << c.what; }
@@ -135,27 +270,51 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
   const char* const fault = kWindows ? c.fails.windows : c.fails.posix;
   if (*fault == '\0' && (c.fails.posix[0] != '\0' || c.fails.windows[0] != '\0')) GTEST_SKIP() << "no such call here";
   InScratch scratch(c.what);
-  lay(c.layout);
+  std::string old_apps, old_games;
+  if (!lay(c.layout, old_apps, old_games)) GTEST_SKIP() << "a layout of the other system's, or not possible here";
+  const fs::path ini = fs::path("hvn") / "ini";
+  const FileIdentity apps_was = identityOf(ini / "apps.ini"), games_was = identityOf(ini / "games.ini");
   const FileReplacement files[] = {{kAppMenuPath, kNewApps}, {kGameMenuPath, kNewGames}};
   setFault(fault);
   const FilesWrite write = replaceFiles(files, 2);
   EXPECT_EQ(hvnFaultsStruck() > 0, *fault != '\0') << "the fault named no call";
   setFault("");
+
   EXPECT_EQ(write.failed, c.failed) << write.words;
   EXPECT_EQ(write.written, c.written);
   const std::string words = kWindows ? c.words_on_windows : c.words;
   const std::string in_ini = std::string(kAppMenuPath, sizeof kAppMenuPath - sizeof "apps.ini");
   EXPECT_EQ(std::string(write.words).substr(0, in_ini.size() + words.size()), words.empty() ? "" : in_ini + words);
-  const fs::path ini = fs::path("hvn") / "ini";
-  EXPECT_EQ(contentOf(ini / "apps.ini"), c.apps_after);
-  EXPECT_EQ(contentOf(ini / "games.ini"), c.games_after);
-  if (c.layout == Layout::kAppsHardLinked) {
-    EXPECT_EQ(contentOf(ini / "other-name-apps.ini"), c.apps_after);
+  // Each file, and every other name of it, holds its old menu or its new one.
+  if (c.layout != Layout::kAppsFullDevice) {
+    EXPECT_EQ(contentOf(ini / "apps.ini"), c.apps_after.value_or(old_apps));
+    if (fs::exists(ini / "other-name-apps.ini")) {
+      EXPECT_EQ(contentOf(ini / "other-name-apps.ini"), c.apps_after.value_or(old_apps));
+    }
   }
-  // Old menus replaced are kept beside as backups; nothing else is left.
-  const bool replaced = c.written == 2;
-  EXPECT_EQ(contentOf(ini / "apps.ini.bak"), replaced && c.layout != Layout::kAppsVanished ? kOldApps : "");
-  EXPECT_EQ(contentOf(ini / "games.ini.bak"), replaced ? kOldGames : "");
+  if (c.layout != Layout::kGamesFolder) {
+    EXPECT_EQ(contentOf(ini / "games.ini"), c.games_after.value_or(old_games));
+  }
+  if (c.layout == Layout::kGamesSymlinked) {  // its backup is beside the file it names
+    EXPECT_TRUE(fs::is_symlink(ini / "games.ini"));
+    EXPECT_EQ(contentOf("elsewhere/games.ini.bak"), old_games);
+  }
+  if (c.layout == Layout::kModes) {
+    EXPECT_EQ(modesOf(ini), "apps.ini 604, games.ini 640, games.ini.bak 640");
+  }
+  if (c.same_files != nullptr) {
+    const auto same = [](const FileIdentity& a, const FileIdentity& b) { return a.device == b.device && a.file == b.file; };
+    const std::string now = std::string(same(apps_was, identityOf(ini / "apps.ini")) ? "apps.ini" : "") +
+                            (same(games_was, identityOf(ini / "games.ini")) ? "games.ini" : "");
+    EXPECT_EQ(now, c.same_files) << "the files that are still the files they were";
+  }
+  // An old menu replaced that held an entry is kept beside it; nothing else is left.
+  const auto backup = [&](int file, const std::string& old) {
+    return c.written > file && old.find_first_not_of("\r\n") != std::string::npos ? old : "";
+  };
+  const std::string older = c.layout == Layout::kOlderBackups ? kOlder : "";
+  EXPECT_EQ(contentOf(ini / "apps.ini.bak"), c.apps_backup.value_or(backup(0, old_apps) + (backup(0, old_apps).empty() ? older : "")));
+  EXPECT_EQ(contentOf(ini / "games.ini.bak"), c.games_backup.value_or(backup(1, old_games) + (backup(1, old_games).empty() ? older : "")));
   for (const auto& entry : fs::directory_iterator(ini)) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "apps.ini" || name == "games.ini" || name == "apps.ini.bak" || name == "games.ini.bak" ||
