@@ -25,7 +25,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <linux/fs.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
@@ -331,24 +330,6 @@ void writeFile(const fs::path& path, const FileState& state) {
   fs::permissions(path, state.mode);
 }
 
-// "apps.ini root:root 666, games.ini ...": each menu file's owner, group and
-// permission bits.
-std::string owners(const fs::path& folder) {
-  std::string text;
-  for (const char* file : {"apps.ini", "games.ini"}) {
-    struct stat info;
-    if (stat(menuPath(folder, file).c_str(), &info) != 0) return file + std::string(" missing");
-    const passwd* const user = getpwuid(info.st_uid);
-    const group* const team = getgrgid(info.st_gid);
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
-    text += (text.empty() ? "" : ", ") + std::string(file) + " " +
-            (user != nullptr ? user->pw_name : std::to_string(info.st_uid)) + ":" +
-            (team != nullptr ? team->gr_name : std::to_string(info.st_gid)) + " " + mode;
-  }
-  return text;
-}
-
 // The backups beside the menu files: "games.ini.bak: <its bytes>, ...".
 std::string backupsOf(const fs::path& folder) {
   std::string text;
@@ -358,71 +339,6 @@ std::string backupsOf(const fs::path& folder) {
     text += (text.empty() ? "" : ", ") + std::string(file) + ": " + (fs::is_directory(path) ? "folder" : contentOf(path));
   }
   return text;
-}
-
-// Hands a menu file to another owner, with other permission bits.
-bool handOver(const fs::path& folder, const char* file, uid_t owner, gid_t group, mode_t mode) {
-  const fs::path path = menuPath(folder, file);
-  return chown(path.c_str(), owner, group) == 0 && chmod(path.c_str(), mode) == 0;
-}
-
-// A file mounted over apps.ini, as a container's volume file is.
-std::string bindMountApps(const fs::path& folder, Scratch& scratch) {
-  if (getuid() != 0) return "a bind mount takes root";
-  const fs::path bound = folder / "bound-apps.ini";
-  std::ofstream(bound, std::ios::binary) << kOldApps;
-  if (mount(bound.c_str(), menuPath(folder, "apps.ini").c_str(), nullptr, MS_BIND, nullptr) != 0)
-    return std::string("cannot bind-mount a file here: ") + std::strerror(errno);
-  scratch.mounted = menuPath(folder, "apps.ini");
-  return {};
-}
-
-// hvn/ini open to all with the sticky bit, as /tmp is, holding root's
-// writable apps.ini and nobody's games.ini; the program runs as nobody.
-std::string stickyFolder(const fs::path& folder, Scratch&) {
-  const passwd* const nobody = getpwnam("nobody");
-  if (getuid() != 0 || nobody == nullptr) return "handing files to user nobody takes root and that user";
-  fs::permissions(folder / "hvn" / "ini", fs::perms(01777));
-  if (!handOver(folder, "apps.ini", 0, 0, 0666) || !handOver(folder, "games.ini", nobody->pw_uid, nobody->pw_gid, 0644))
-    return std::string("cannot hand the files over: ") + std::strerror(errno);
-  return {};
-}
-
-// apps.ini of user 1001 in nobody's group, which may write it; the program
-// runs as nobody.
-std::string groupMembersFile(const fs::path& folder, Scratch&) {
-  const passwd* const nobody = getpwnam("nobody");
-  if (getuid() != 0 || nobody == nullptr) return "handing files to user nobody takes root and that user";
-  fs::permissions(folder / "hvn" / "ini", fs::perms(0777));
-  if (!handOver(folder, "apps.ini", 1001, nobody->pw_gid, 0664) ||
-      !handOver(folder, "games.ini", nobody->pw_uid, nobody->pw_gid, 0644))
-    return std::string("cannot hand the files over: ") + std::strerror(errno);
-  return {};
-}
-
-// apps.ini of user 1001 and group 2000, with an ACL entry for nobody and an
-// extended attribute of its own.
-std::string ownerAclAndAttribute(const fs::path& folder, Scratch&) {
-  if (getuid() != 0) return "handing a file to another user takes root";
-  const fs::path apps = menuPath(folder, "apps.ini");
-  if (!handOver(folder, "apps.ini", 1001, 2000, 0664) || setxattr(apps.c_str(), "user.note", "hi", 2, 0) != 0)
-    return std::string("cannot give the file an owner and an attribute: ") + std::strerror(errno);
-  if (std::system(("setfacl -m u:nobody:rw- '" + apps.string() + "' 2>/dev/null").c_str()) != 0)
-    return "setfacl (Debian's acl) is not here or this file system has no ACLs";
-  return {};
-}
-
-// Owners, the ACL and the extended attribute of apps.ini.
-std::string ownersAclAndAttribute(const fs::path& folder) {
-  const fs::path apps = menuPath(folder, "apps.ini");
-  std::string acl;
-  if (std::FILE* const getfacl = popen(("getfacl -cp '" + apps.string() + "' 2>/dev/null").c_str(), "r")) {
-    for (int c; (c = std::fgetc(getfacl)) != EOF;) acl += c == '\n' ? ' ' : static_cast<char>(c);
-    pclose(getfacl);
-  }
-  char note[8] = "";
-  const ssize_t size = getxattr(apps.c_str(), "user.note", note, sizeof note);
-  return owners(folder) + "; " + acl + "; note=" + std::string(note, size > 0 ? static_cast<std::size_t>(size) : 0);
 }
 
 // The test helper for Windows (tests/hold_file.cpp) with `args`, run the way
@@ -497,39 +413,6 @@ std::string nobodysFolder(const fs::path& folder, Scratch&) {
   return {};
 }
 
-// hvn is nobody's, and ini in it nobody's own absolute link to elsewhere/,
-// nobody's folder holding the menu files; the program runs as nobody.
-std::string ownAbsoluteLink(const fs::path& folder, Scratch&) {
-  const passwd* const nobody = nobodyAsRoot();
-  if (nobody == nullptr) return kNeedsNobody;
-  fs::rename(folder / "hvn" / "ini", folder / "elsewhere");
-  fs::create_directory_symlink(folder / "elsewhere", folder / "hvn" / "ini");
-  for (const fs::path& path : {folder / "hvn", folder / "hvn" / "ini", folder / "elsewhere", linkTarget(folder, "apps.ini"),
-                               linkTarget(folder, "games.ini")})
-    if (lchown(path.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return std::strerror(errno);
-  return {};
-}
-
-// hvn/ini is user 1001's, shared with nobody's group (2775), and the menu
-// files in it are nobody's; the program runs as nobody.
-std::string sharedGroupFolder(const fs::path& folder, Scratch&) {
-  const passwd* const nobody = nobodyAsRoot();
-  if (nobody == nullptr) return kNeedsNobody;
-  const fs::path ini = folder / "hvn" / "ini";
-  if (chown(ini.c_str(), 1001, nobody->pw_gid) != 0 || chmod(ini.c_str(), 02775) != 0 ||
-      !handOver(folder, "apps.ini", nobody->pw_uid, nobody->pw_gid, 0664) ||
-      !handOver(folder, "games.ini", nobody->pw_uid, nobody->pw_gid, 0664))
-    return std::strerror(errno);
-  return {};
-}
-
-// hvn/ini is root's and open to group 2000 (2775), where a member could
-// have hard-linked any file as a menu file.
-std::string groupWritableFolder(const fs::path& folder, Scratch&) {
-  const fs::path ini = folder / "hvn" / "ini";
-  return chown(ini.c_str(), 0, 2000) == 0 && chmod(ini.c_str(), 02775) == 0 ? "" : std::strerror(errno);
-}
-
 // games.ini is nobody's link to elsewhere/games.ini, a FIFO of root's with
 // a writer waiting for five seconds, which touches "opened" once a reader
 // has opened it.
@@ -567,32 +450,6 @@ std::string btrfsWithQuota(const fs::path& folder, Scratch& scratch) {
   const std::string fill = "cd '" + ini.string() + "' && btrfs quota enable . && btrfs qgroup limit 1M . && sync && "
                            "{ dd if=/dev/zero of=filler bs=4k >/dev/null 2>&1; sync; }";
   return std::system(fill.c_str()) == 0 ? "" : "cannot set a btrfs quota here";
-}
-
-// The same, but the link at apps.ini is root's: another user's folder may
-// hold it, and so could have put it there from elsewhere.
-std::string rootsLinkInNobodysFolder(const fs::path& folder, Scratch& scratch) {
-  if (const std::string why = nobodysFolder(folder, scratch); !why.empty()) return why;
-  return lchown(menuPath(folder, "apps.ini").c_str(), 0, 0) == 0 ? "" : std::strerror(errno);
-}
-
-// hvn/ini is nobody's drop box (mode 0300: written, never listed), and the
-// program runs as nobody.
-std::string dropBoxFolder(const fs::path& folder, Scratch& scratch) {
-  if (const std::string why = nobodysFolder(folder, scratch); !why.empty()) return why;
-  fs::permissions(folder / "hvn" / "ini", fs::perms(0300));
-  return {};
-}
-
-// apps.ini root:2000 0660 without an ACL, in a folder whose default ACL
-// grants nobody reading and writing.
-std::string defaultAclFolder(const fs::path& folder, Scratch&) {
-  if (getuid() != 0 || !handOver(folder, "apps.ini", 0, 2000, 0660)) return "handing a file to a group takes root";
-  // An attribute of its own, so that the ACL is told apart from other attributes.
-  setxattr(menuPath(folder, "apps.ini").c_str(), "user.note", "hi", 2, 0);
-  if (std::system(("setfacl -d -m u:nobody:rw- '" + (folder / "hvn" / "ini").string() + "' 2>/dev/null").c_str()) != 0)
-    return "setfacl (Debian's acl) is not here or this file system has no ACLs";
-  return {};
 }
 
 // hvn/ini lets nothing in it be removed or renamed over (chattr +a).
@@ -752,25 +609,6 @@ std::vector<Case> cases() {
       {.name = "FullFileSystemKeepsOldFile", .small_disk = true, .input = fill_apps + "7\n7\n",
        .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini.bak", kNoSpace, kNoBackup) + kMenu +
                  couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1},
-      {.name = "BindMountedFileWrittenInPlace", .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu,
-       .games_after = file(""), .apps_after = file("B==e:\\b\r\n"), .prepare = bindMountApps,
-       .inspect = [](const fs::path& folder) { return contentOf(folder / "bound-apps.ini"); },
-       .inspected = "B==e:\\b\r\n"},
-      {.name = "StickyFolderOthersFileWrittenInPlace", .not_on_windows = kRunsAsNobody,
-       .input = "3 A e:\\a\n4 B e:\\b\n7\n", .start = {.unprivileged = true},
-       .output = kMenu + kAddGame + kMenu + kAddApp + kMenu, .games_after = file("A==e:\\a\r\n"),
-       .apps_after = file("B==e:\\b\r\n", fs::perms(0666)), .prepare = stickyFolder, .inspect = owners,
-       .inspected = "apps.ini root:root 666, games.ini nobody:nogroup 644"},
-      {.name = "GroupMemberKeepsTheOwner", .not_on_windows = kRunsAsNobody, .input = "4 B e:\\b\n7\n",
-       .start = {.unprivileged = true}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
-       .apps_after = file("B==e:\\b\r\n", fs::perms(0664)), .prepare = groupMembersFile, .inspect = owners,
-       .inspected = "apps.ini 1001:nogroup 664, games.ini nobody:nogroup 644"},
-      {.name = "OwnerGroupAclAndAttributeKept", .not_on_windows = "Windows has no POSIX owners, ACLs or attributes",
-       .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
-       .apps_after = file("B==e:\\b\r\n", fs::perms(0664)), .prepare = ownerAclAndAttribute,
-       .inspect = ownersAclAndAttribute,
-       .inspected = "apps.ini 1001:2000 664, games.ini root:root 644; user::rw- user:nobody:rw- group::rw- "
-                    "mask::rw- other::r--  ; note=hi"},
       {.name = "DeepFolder", .not_on_windows = "Windows names a folder in at most MAX_PATH characters",
        .input = "3 A e:\\a\n4 B e:\\b\n7\n", .output = kMenu + kAddGame + kMenu + kAddApp + kMenu,
        .games_after = file("A==e:\\a\r\n"), .apps_after = file("B==e:\\b\r\n"), .deep_folder = true},
@@ -804,43 +642,12 @@ std::vector<Case> cases() {
        .input = "4 B e:\\b\n7\n8\n", .output = kCheckFailed,
        .errors = "Cannot read " + location("apps.ini") + " in {folder}: " + plantedLink("apps.ini") + "\n",
        .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = nobodysFolder},
-      {.name = "RootsLinkInNobodysFolder", .not_on_windows = kRunsAsNobody, .apps = linkTo(kOldApps),
-       .input = "4 B e:\\b\n7\n8\n", .output = kCheckFailed,
-       .errors = "Cannot read " + location("apps.ini") + " in {folder}: hvn/ini is nobody's and leads to "
-                 "hvn/ini/apps.ini, which is yours; not followed, as nobody could have pointed it anywhere\n",
-       .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = rootsLinkInNobodysFolder},
-      {.name = "RootsHardLinkInNobodysFolder", .not_on_windows = kRunsAsNobody, .apps = hardLinked(kOldApps),
-       .input = "4 B e:\\b\n7\n8\n", .output = kCheckFailed,
-       .errors = "Cannot read " + location("apps.ini") + " in {folder}: hvn/ini is nobody's and leads to "
-                 "hvn/ini/apps.ini, which is yours; not followed, as nobody could have pointed it anywhere\n",
-       .status = 1, .prepare = rootsLinkInNobodysFolder},
-      {.name = "RootsFolderInNobodysFolder", .not_on_windows = kRunsAsNobody, .input = "4 B e:\\b\n7\n8\n",
-       .output = kCheckFailed,
-       .errors = "Cannot read " + location("games.ini") + " in {folder}: hvn is nobody's and leads to hvn/ini, "
-                 "which is yours; not followed, as nobody could have pointed it anywhere\n",
-       .status = 1, .prepare = [](const fs::path& folder, Scratch& scratch) -> std::string {
-         if (const std::string why = nobodysFolder(folder, scratch); !why.empty()) return why;
-         for (const fs::path& path : {folder / "hvn" / "ini", menuPath(folder, "apps.ini"), menuPath(folder, "games.ini")})
-           if (lchown(path.c_str(), 0, 0) != 0) return std::strerror(errno);
-         return "";
-       }},
       {.name = "MountPointInNobodysFolderFollowed", .not_on_windows = kRunsAsNobody, .small_disk = true,
        .games = file(""), .apps = file(""), .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
        .apps_after = file("B==e:\\b\r\n"), .prepare = [](const fs::path& folder, Scratch&) -> std::string {
          const passwd* const nobody = nobodyAsRoot();
          return nobody == nullptr ? kNeedsNobody : chown((folder / "hvn").c_str(), nobody->pw_uid, 0) == 0 ? "" : std::strerror(errno);
        }},
-      {.name = "LinkToRootOnlyPlantedDuringSession", .not_on_windows = kRunsAsNobody,
-       .fault = Fault::kAppsBecomesLinkToRootOnly, .input = "4 B e:\\b\n7\n8\n",
-       .output = kMenu + kAddApp + kMenu + "Could not write " + location("apps.ini") + ": " + plantedLink("apps.ini") +
-                 "; nothing was written\n" + kMenu,
-       .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = nobodysFolder},
-      {.name = "DanglingLinkIntoRootOnlyFolder", .not_on_windows = kRunsAsNobody,
-       .fault = Fault::kGamesBecomesDanglingLink, .input = "3 A e:\\a\n7\n8\n",
-       .output = kMenu + kAddGame + kMenu + "Could not write " + location("games.ini") + ": " + plantedLink("games.ini") +
-                 "; nothing was written\n" + kMenu,
-       .games_after = FileState{Kind::kLinkToFile, "", fs::perms::unknown}, .status = 1,
-       .prepare = nobodysFolder},
       {.name = "LinkSwappedInBetweenTwoLooks", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
        .start = {.fault = "openat apps.ini 2 run", .fault_run = "printf S==s > elsewhere/apps.ini && chmod 600 elsewhere/apps.ini"
                                                         " && ln -sfn \"$PWD/elsewhere/apps.ini\" hvn/ini/apps.ini"
@@ -852,32 +659,14 @@ std::vector<Case> cases() {
        .errors = "Cannot read " + location("games.ini") + " in {folder}: " + plantedLink("games.ini") + "\n",
        .games_after = FileState{Kind::kLinkToFile, "a FIFO", fs::perms(0644)}, .status = 1, .prepare = fifoWithWriter,
        .inspect = fifoOpened, .inspected = "not opened"},
-      {.name = "PlantedHardLinkNeverUsed", .not_on_windows = "a folder's group write bit is POSIX's",
-       .apps = hardLinked(kOldApps), .input = "8\n", .output = kCheckFailed,
-       .errors = "Cannot read " + location("apps.ini") + " in {folder}: hvn/ini/apps.ini has 2 names in a folder others "
-                 "may write; not used, as another user could have linked it there\n",
-       .status = 1, .prepare = groupWritableFolder},
       // What protects no one is followed: a user's own link to anywhere, and
       // a user's own file in a folder another user shares.
-      {.name = "OwnAbsoluteLinkFollowed", .not_on_windows = kRunsAsNobody, .input = "4 B e:\\b\n7\n",
-       .start = {.unprivileged = true}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
-       .apps_after = file("B==e:\\b\r\n"), .prepare = ownAbsoluteLink},
-      {.name = "OwnFileInSharedGroupFolderSaved", .not_on_windows = kRunsAsNobody, .input = "4 B e:\\b\n7\n",
-       .start = {.unprivileged = true}, .output = kMenu + kAddApp + kMenu, .games_after = file("", fs::perms(0664)),
-       .apps_after = file("B==e:\\b\r\n", fs::perms(0664)), .prepare = sharedGroupFolder},
       // A real copy-on-write disk whose quota is used up.
       {.name = "QuotaUsedUpOnBtrfsLeavesTheMenu", .not_on_windows = "a btrfs image is mounted by Linux",
        .apps = file(kLongMenu), .input = "4 B e:\\b\n7\n7\n8\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kQuota, kNoBackup) + kMenu +
                  couldNotWrite("apps.ini", kQuota) + kMenu,
        .status = 1, .prepare = btrfsWithQuota},
-      {.name = "DropBoxFolderSaved", .not_on_windows = kRunsAsNobody, .input = "4 B e:\\b\n7\n",
-       .start = {.unprivileged = true}, .output = kMenu + kAddApp + kMenu, .games_after = file(""),
-       .apps_after = file("B==e:\\b\r\n"), .prepare = dropBoxFolder},
-      {.name = "DefaultAclNotInherited", .not_on_windows = "Windows has no POSIX ACLs", .input = "4 B e:\\b\n7\n",
-       .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n", fs::perms(0660)),
-       .prepare = defaultAclFolder, .inspect = ownersAclAndAttribute,
-       .inspected = "apps.ini root:2000 660, games.ini root:root 644; user::rw- group::rw- other::---  ; note=hi"},
       {.name = "AppendOnlyFolderLeavesNoCopies", .not_on_windows = "Windows has no append-only folders",
        .input = "4 B e:\\b\n7\n7\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kNotPermitted, kNoBackup) + kMenu,

@@ -6,13 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #endif
 #include <optional>
 #include <string>
@@ -100,7 +109,225 @@ struct WriterCase {
   std::optional<std::string> games_after = kNewGames;
   const char* same_files = nullptr;  // the files still the files they were ("apps.ini games.ini"), if checked
   std::optional<std::string> apps_backup, games_backup;  // unset: the old menu where it was replaced
+  // A step of the row's own once the files are laid: why the row cannot run
+  // here, or nothing; and what else the row looks at after, and what that
+  // must be.
+  std::string (*prepare)() = nullptr;
+  std::string (*inspect)() = nullptr;
+  const char* inspected = "";
+  bool as_nobody = false;  // the save runs as user nobody, as a user who is not root
 };
+
+std::string contentOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+#ifndef _WIN32
+// Setups and looks of POSIX's own: owners, ACLs, mounts, other users.
+const fs::path kIni = fs::path("hvn") / "ini";
+const passwd* nobody() { return getuid() == 0 ? getpwnam("nobody") : nullptr; }
+const char* const kNeedsNobody = "handing files to user nobody takes root and that user";
+fs::path mounted;  // unmounted when the row ends
+
+bool handOver(const char* file, uid_t owner, gid_t group, mode_t mode) {
+  return chown((kIni / file).c_str(), owner, group) == 0 && chmod((kIni / file).c_str(), mode) == 0;
+}
+
+// "apps.ini root:root 666, games.ini ...": each menu file's owner, group and
+// permission bits.
+std::string owners() {
+  std::string text;
+  for (const char* file : {"apps.ini", "games.ini"}) {
+    struct stat info {};
+    if (stat((kIni / file).c_str(), &info) != 0) return file + std::string(" missing");
+    const passwd* const user = getpwuid(info.st_uid);
+    const group* const team = getgrgid(info.st_gid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
+    text += (text.empty() ? "" : ", ") + std::string(file) + " " +
+            (user != nullptr ? user->pw_name : std::to_string(info.st_uid)) + ":" +
+            (team != nullptr ? team->gr_name : std::to_string(info.st_gid)) + " " + mode;
+  }
+  return text;
+}
+
+// The owners, then apps.ini's ACL and its extended attribute.
+std::string ownersAclAndAttribute() {
+  std::string acl;
+  if (std::FILE* const getfacl = popen("getfacl -cp hvn/ini/apps.ini 2>/dev/null", "r")) {
+    for (int c; (c = std::fgetc(getfacl)) != EOF;) acl += c == '\n' ? ' ' : static_cast<char>(c);
+    pclose(getfacl);
+  }
+  char note[8] = "";
+  const ssize_t size = getxattr("hvn/ini/apps.ini", "user.note", note, sizeof note);
+  return owners() + "; " + acl + "; note=" + std::string(note, size > 0 ? static_cast<std::size_t>(size) : 0);
+}
+
+// A file mounted over apps.ini, as a container's volume file is.
+std::string bindMountApps() {
+  if (getuid() != 0) return "a bind mount takes root";
+  std::ofstream("bound-apps.ini", std::ios::binary) << kOldApps;
+  if (mount("bound-apps.ini", "hvn/ini/apps.ini", nullptr, MS_BIND, nullptr) != 0)
+    return std::string("cannot bind-mount a file here: ") + std::strerror(errno);
+  mounted = fs::absolute("hvn/ini/apps.ini");
+  return {};
+}
+std::string boundFile() { return contentOf("bound-apps.ini"); }
+
+// hvn/ini open to all with the sticky bit, as /tmp is, holding root's
+// writable apps.ini and nobody's games.ini.
+std::string stickyFolder() {
+  if (nobody() == nullptr) return kNeedsNobody;
+  fs::permissions(kIni, fs::perms(01777));
+  return handOver("apps.ini", 0, 0, 0666) && handOver("games.ini", nobody()->pw_uid, nobody()->pw_gid, 0644)
+             ? ""
+             : std::strerror(errno);
+}
+
+// apps.ini of user 1001 in nobody's group, which may write it.
+std::string groupMembersFile() {
+  if (nobody() == nullptr) return kNeedsNobody;
+  fs::permissions(kIni, fs::perms(0777));
+  return handOver("apps.ini", 1001, nobody()->pw_gid, 0664) &&
+                 handOver("games.ini", nobody()->pw_uid, nobody()->pw_gid, 0644)
+             ? ""
+             : std::strerror(errno);
+}
+
+// apps.ini of user 1001 and group 2000, with an ACL entry for nobody and an
+// extended attribute of its own.
+std::string ownerAclAndAttribute() {
+  if (getuid() != 0) return "handing a file to another user takes root";
+  if (!handOver("apps.ini", 1001, 2000, 0664) || setxattr("hvn/ini/apps.ini", "user.note", "hi", 2, 0) != 0)
+    return std::string("cannot give the file an owner and an attribute: ") + std::strerror(errno);
+  return std::system("setfacl -m u:nobody:rw- hvn/ini/apps.ini 2>/dev/null") == 0
+             ? ""
+             : "setfacl (Debian's acl) is not here or this file system has no ACLs";
+}
+
+// apps.ini root:2000 0660 without an ACL, in a folder whose default ACL
+// grants nobody reading and writing.
+std::string defaultAclFolder() {
+  if (getuid() != 0 || !handOver("apps.ini", 0, 2000, 0660)) return "handing a file to a group takes root";
+  setxattr("hvn/ini/apps.ini", "user.note", "hi", 2, 0);  // told apart from other attributes
+  return std::system("setfacl -d -m u:nobody:rw- hvn/ini 2>/dev/null") == 0
+             ? ""
+             : "setfacl (Debian's acl) is not here or this file system has no ACLs";
+}
+
+// hvn, hvn/ini and what stands in it are nobody's; elsewhere/ and its files
+// are root's alone.
+std::string nobodysFolder() {
+  if (nobody() == nullptr) return kNeedsNobody;
+  for (const fs::path& path : {fs::path("hvn"), kIni, kIni / "apps.ini", kIni / "games.ini"})
+    if (lchown(path.c_str(), nobody()->pw_uid, nobody()->pw_gid) != 0) return std::strerror(errno);
+  fs::create_directories("elsewhere");
+  fs::permissions("elsewhere", fs::perms(0700));
+  return {};
+}
+
+// In nobody's folder, apps.ini is nobody's link to elsewhere/apps.ini, a file
+// root alone may read.
+std::string linkToRootOnly() {
+  if (const std::string why = nobodysFolder(); !why.empty()) return why;
+  std::ofstream("elsewhere/apps.ini", std::ios::binary) << kOldApps;
+  fs::permissions("elsewhere/apps.ini", fs::perms(0600));
+  fs::remove(kIni / "apps.ini");
+  fs::create_symlink(fs::absolute("elsewhere/apps.ini"), kIni / "apps.ini");
+  return lchown("hvn/ini/apps.ini", nobody()->pw_uid, nobody()->pw_gid) == 0 ? "" : std::strerror(errno);
+}
+std::string rootOnlyFile() { return contentOf("elsewhere/apps.ini"); }
+
+// The same, but the link at apps.ini is root's: nobody's folder could have
+// been given it from elsewhere.
+std::string rootsLinkInNobodysFolder() {
+  if (const std::string why = linkToRootOnly(); !why.empty()) return why;
+  return lchown("hvn/ini/apps.ini", 0, 0) == 0 ? "" : std::strerror(errno);
+}
+
+// In nobody's folder, games.ini is nobody's link to elsewhere/games.ini,
+// which is not there.
+std::string danglingLink() {
+  if (const std::string why = nobodysFolder(); !why.empty()) return why;
+  fs::remove(kIni / "games.ini");
+  fs::create_symlink(fs::absolute("elsewhere/games.ini"), kIni / "games.ini");
+  return lchown("hvn/ini/games.ini", nobody()->pw_uid, nobody()->pw_gid) == 0 ? "" : std::strerror(errno);
+}
+std::string elsewhere() { return fs::exists("elsewhere/games.ini") ? "made" : "not made"; }
+
+// hvn/ini is root's and open to group 2000 (2775), where a member could
+// have hard-linked any file as a menu file.
+std::string groupWritableFolder() {
+  return chown(kIni.c_str(), 0, 2000) == 0 && chmod(kIni.c_str(), 02775) == 0 ? "" : std::strerror(errno);
+}
+
+// hvn is nobody's, and ini in it nobody's own absolute link to elsewhere/,
+// nobody's folder holding the menu files.
+std::string ownAbsoluteLink() {
+  if (nobody() == nullptr) return kNeedsNobody;
+  fs::rename(kIni, "elsewhere");
+  fs::create_directory_symlink(fs::absolute("elsewhere"), kIni);
+  for (const fs::path& path : {fs::path("hvn"), kIni, fs::path("elsewhere"), fs::path("elsewhere/apps.ini"),
+                               fs::path("elsewhere/games.ini")})
+    if (lchown(path.c_str(), nobody()->pw_uid, nobody()->pw_gid) != 0) return std::strerror(errno);
+  return {};
+}
+
+// hvn/ini is user 1001's, shared with nobody's group (2775), and the menu
+// files in it are nobody's.
+std::string sharedGroupFolder() {
+  if (nobody() == nullptr) return kNeedsNobody;
+  return chown(kIni.c_str(), 1001, nobody()->pw_gid) == 0 && chmod(kIni.c_str(), 02775) == 0 &&
+                 handOver("apps.ini", nobody()->pw_uid, nobody()->pw_gid, 0664) &&
+                 handOver("games.ini", nobody()->pw_uid, nobody()->pw_gid, 0664)
+             ? ""
+             : std::strerror(errno);
+}
+
+// In nobody's folder, root's folder ini and its files.
+std::string rootsFolderInNobodysFolder() {
+  if (const std::string why = nobodysFolder(); !why.empty()) return why;
+  for (const fs::path& path : {kIni, kIni / "apps.ini", kIni / "games.ini"})
+    if (lchown(path.c_str(), 0, 0) != 0) return std::strerror(errno);
+  return {};
+}
+
+// In nobody's folder, root's apps.ini.
+std::string rootsFileInNobodysFolder() {
+  if (const std::string why = nobodysFolder(); !why.empty()) return why;
+  return lchown("hvn/ini/apps.ini", 0, 0) == 0 ? "" : std::strerror(errno);
+}
+
+// hvn/ini is nobody's drop box (mode 0300: written, never listed).
+std::string dropBoxFolder() {
+  if (const std::string why = nobodysFolder(); !why.empty()) return why;
+  fs::permissions(kIni, fs::perms(0300));
+  return {};
+}
+
+// Runs the save in a child process as user nobody; its result.
+FilesWrite replaceAsNobody(const FileReplacement* files, int count) {
+  FilesWrite result;
+  int channel[2];
+  if (pipe(channel) != 0) return result;
+  const pid_t child = fork();
+  if (child == 0) {
+    const FilesWrite write = setgid(nobody()->pw_gid) == 0 && setuid(nobody()->pw_uid) == 0 ? replaceFiles(files, count)
+                                                                                              : FilesWrite{};
+    _exit(::write(channel[1], &write, sizeof write) == sizeof write ? 0 : 1);
+  }
+  close(channel[1]);
+  if (read(channel[0], &result, sizeof result) != sizeof result) result.failed = -2;
+  close(channel[0]);
+  waitpid(child, nullptr, 0);
+  return result;
+}
+#endif
+
 
 const WriterCase kWriterCases[] = {
     // What stands at the names.
@@ -159,15 +386,56 @@ const WriterCase kWriterCases[] = {
      .apps_after = {}, .games_after = {}},
     {.what = "a vanished file's folder not flushed: said", .layout = Layout::kAppsVanished, .fails = kFolderUnflushed,
      .failed = 0, .words = "apps.ini: Input/output error"},
+#ifndef _WIN32
+    // Owners, ACLs, mounts and other users.
+    {.what = "a bind-mounted file written in place", .prepare = bindMountApps, .inspect = boundFile,
+     .inspected = "B==e:\\b\r\n"},
+    {.what = "another user's file in a sticky folder written in place", .prepare = stickyFolder, .inspect = owners,
+     .inspected = "apps.ini root:root 666, games.ini nobody:nogroup 644", .as_nobody = true},
+    {.what = "a group member keeps the owner", .prepare = groupMembersFile, .inspect = owners,
+     .inspected = "apps.ini 1001:nogroup 664, games.ini nobody:nogroup 644", .as_nobody = true},
+    {.what = "owner, group, ACL and attribute kept", .prepare = ownerAclAndAttribute, .inspect = ownersAclAndAttribute,
+     .inspected = "apps.ini 1001:2000 664, games.ini root:root 644; user::rw- user:nobody:rw- group::rw- mask::rw- "
+                  "other::r--  ; note=hi"},
+    {.what = "a folder's default ACL not handed to the menu", .prepare = defaultAclFolder,
+     .inspect = ownersAclAndAttribute,
+     .inspected = "apps.ini root:2000 660, games.ini root:root 644; user::rw- group::rw- other::---  ; note=hi"},
+    {.what = "a drop-box folder saved by its user", .prepare = dropBoxFolder, .as_nobody = true},
+    {.what = "nobody's own absolute link followed", .prepare = ownAbsoluteLink, .as_nobody = true},
+    {.what = "nobody's own file in a shared group folder saved", .prepare = sharedGroupFolder, .as_nobody = true},
+    // Root in a folder nobody controls: nothing nobody could have planted is
+    // read or written, and the refusal says which step and whose.
+    {.what = "nobody's link to a root-only file not followed", .failed = 0, .written = 0,
+     .words = "apps.ini: hvn/ini/apps.ini is nobody's and leads to /, which is yours; not followed, as nobody could "
+              "have pointed it anywhere",
+     .apps_after = {}, .games_after = {}, .prepare = linkToRootOnly, .inspect = rootOnlyFile,
+     .inspected = "OldApp==e:\\oldapp\\default.xbe\r\n"},
+    {.what = "root's link in nobody's folder not followed", .failed = 0, .written = 0,
+     .words = "apps.ini: hvn/ini is nobody's and leads to hvn/ini/apps.ini, which is yours; not followed, as nobody "
+              "could have pointed it anywhere",
+     .apps_after = {}, .games_after = {}, .prepare = rootsLinkInNobodysFolder, .inspect = rootOnlyFile,
+     .inspected = "OldApp==e:\\oldapp\\default.xbe\r\n"},
+    {.what = "root's hard-linked file in nobody's folder not used", .layout = Layout::kAppsHardLinked, .failed = 0,
+     .written = 0,
+     .words = "apps.ini: hvn/ini is nobody's and leads to hvn/ini/apps.ini, which is yours; not followed, as nobody "
+              "could have pointed it anywhere",
+     .apps_after = {}, .games_after = {}, .prepare = rootsFileInNobodysFolder},
+    {.what = "root's folder in nobody's folder not followed", .failed = 0, .written = 0,
+     .words = "apps.ini: hvn is nobody's and leads to hvn/ini, which is yours; not followed, as nobody could have "
+              "pointed it anywhere",
+     .apps_after = {}, .games_after = {}, .prepare = rootsFolderInNobodysFolder},
+    {.what = "nobody's dangling link into a root-only folder not followed", .failed = 1, .written = 0,
+     .words = "games.ini: hvn/ini/games.ini is nobody's and leads to /, which is yours; not followed, as nobody could "
+              "have pointed it anywhere",
+     .apps_after = {}, .games_after = "", .prepare = danglingLink, .inspect = elsewhere, .inspected = "not made"},
+    {.what = "a hard link in a folder others may write not used", .layout = Layout::kAppsHardLinked, .failed = 0,
+     .written = 0,
+     .words = "apps.ini: hvn/ini/apps.ini has 2 names in a folder others may write; not used, as another user could "
+              "have linked it there",
+     .apps_after = {}, .games_after = {}, .prepare = groupWritableFolder},
+#endif
 };
 
-std::string contentOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 void setFault(const char* fault) {
 #ifdef _WIN32
@@ -187,6 +455,10 @@ struct InScratch {
   }
   ~InScratch() {
     setFault("");
+#ifndef _WIN32
+    if (!mounted.empty()) umount2(mounted.c_str(), MNT_DETACH);
+    mounted.clear();
+#endif
     fs::current_path(before);
     std::error_code ignored;
     fs::permissions(folder / "hvn" / "ini" / "games.ini", fs::perms::owner_write, fs::perm_options::add, ignored);
@@ -272,11 +544,18 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
   InScratch scratch(c.what);
   std::string old_apps, old_games;
   if (!lay(c.layout, old_apps, old_games)) GTEST_SKIP() << "a layout of the other system's, or not possible here";
+  if (c.prepare != nullptr) {
+    if (const std::string why = c.prepare(); !why.empty()) GTEST_SKIP() << why;
+  }
   const fs::path ini = fs::path("hvn") / "ini";
   const FileIdentity apps_was = identityOf(ini / "apps.ini"), games_was = identityOf(ini / "games.ini");
   const FileReplacement files[] = {{kAppMenuPath, kNewApps}, {kGameMenuPath, kNewGames}};
   setFault(fault);
+#ifdef _WIN32
   const FilesWrite write = replaceFiles(files, 2);
+#else
+  const FilesWrite write = c.as_nobody ? replaceAsNobody(files, 2) : replaceFiles(files, 2);
+#endif
   EXPECT_EQ(hvnFaultsStruck() > 0, *fault != '\0') << "the fault named no call";
   setFault("");
 
@@ -307,6 +586,9 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
     const std::string now = std::string(same(apps_was, identityOf(ini / "apps.ini")) ? "apps.ini" : "") +
                             (same(games_was, identityOf(ini / "games.ini")) ? "games.ini" : "");
     EXPECT_EQ(now, c.same_files) << "the files that are still the files they were";
+  }
+  if (c.inspect != nullptr) {
+    EXPECT_EQ(c.inspect(), c.inspected);
   }
   // An old menu replaced that held an entry is kept beside it; nothing else is left.
   const auto backup = [&](int file, const std::string& old) {
