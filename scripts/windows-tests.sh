@@ -31,7 +31,7 @@ windows_prerequisites() {
 # program of route $1 (32 or 64) under Wine, natively.
 windows_ran=0
 windows_tests() {
-  local route="$1" zip exe helper loader server unpacked="$root/build-win32/unpacked"
+  local route="$1" zip exe faulted loader server unpacked="$root/build-win32/unpacked"
   echo "== Windows release zip (32-bit program)"
   zip=$(scripts/release | tail -n 1)
   # What users get: the zip unpacked into a fresh folder, its program checked
@@ -42,16 +42,15 @@ windows_tests() {
   if [ "$route" = 32 ]; then
     echo "== Windows table: the 32-bit release program"
     exe="$unpacked/halvane-menu.exe" loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver64
-    # The helper some rows run beside the program (it holds a file, hides
-    # one), and beside it the test build with the fault library.
-    cmake --build build-win32 --target hold-file halvane-menu-faults >/dev/null
-    helper="$root/build-win32/hold-file.exe"
+    # The test build with the fault library, which the fault table runs.
+    cmake --build build-win32 --target halvane-menu-faults >/dev/null
+    faulted="$root/build-win32/halvane-menu-faults.exe"
   else
     echo "== Windows table: a 64-bit build of the same sources, as ${why_64:-this kernel refuses 32-bit programs}"
     cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-    cmake --build build-win64 -j "$jobs" --target halvane-menu hold-file halvane-menu-faults >/dev/null
+    cmake --build build-win64 -j "$jobs" --target halvane-menu halvane-menu-faults >/dev/null
     exe="$root/build-win64/halvane-menu.exe" loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64
-    helper="$root/build-win64/hold-file.exe"
+    faulted="$root/build-win64/halvane-menu-faults.exe"
   fi
 
   # A 64-bit prefix of the route's own: it runs a 64-bit program natively and
@@ -78,7 +77,7 @@ windows_tests() {
   "$loader" "$exe" --version </dev/null 2>&1 | grep -q "Halvane menu creator" ||
     { echo "== Wine did not run $exe"; exit 1; }
   echo "== end-to-end sessions under Wine, natively: $loader $exe"
-  cmake -S . -B build -DHVN_WINDOWS_PROGRAM="$loader $exe" -DHVN_WINDOWS_HELPER="$helper" >/dev/null
+  cmake -S . -B build -DHVN_WINDOWS_PROGRAM="$loader $exe" -DHVN_WINDOWS_FAULTED="$faulted" >/dev/null
   cmake --build build -j "$jobs"
   local skipped_before=$skipped passed_before=$passed
   run_ctest build -R '^windows\.'

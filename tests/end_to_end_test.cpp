@@ -262,20 +262,12 @@ enum class Fault {
   kAppsVanishes,
   kGamesVanishes,
   kAppsBecomesFifo,
-  kAppsHeldBriefly,  // another Windows program holds apps.ini, unshared, for half a second
-  kAppsHeldLong,     // the same for four seconds, longer than any save waits
-  kAppsMappedLong,   // another Windows program maps apps.ini for four seconds
   kAppsBecomesLinkToRootOnly,  // nobody's link to elsewhere/apps.ini, root's alone
   kGamesBecomesDanglingLink,   // nobody's link to elsewhere/games.ini, which is not there
   kAppsAppendedTo,             // another program adds a line to apps.ini
   kGamesRenamedOver,           // an editor saves games.ini, unchanged, by renaming a new file over it
   kGamesFirstByteChanged,      // games.ini's first byte is changed in place
 };
-
-// Faults that a Windows helper makes by holding apps.ini.
-bool heldByHelper(Fault fault) {
-  return fault == Fault::kAppsHeldBriefly || fault == Fault::kAppsHeldLong || fault == Fault::kAppsMappedLong;
-}
 
 struct Case {
   const char* name;
@@ -314,7 +306,6 @@ const char* const kRunsAsNobody = "Wine will not run as another user than the ow
 const char* const kLinuxDevice = "a device node is a Linux file; Windows has none";
 const char* const kNoFifo = "a FIFO is a POSIX file; Windows has none";
 const char* const kPreloaded = "faults are injected by preloading a library into a Linux program";
-const char* const kWindowsHold = "an unshared hold and the hidden attribute are Windows's";
 
 fs::path menuPath(const fs::path& folder, const char* file) { return folder / "hvn" / "ini" / file; }
 
@@ -341,41 +332,16 @@ std::string backupsOf(const fs::path& folder) {
   return text;
 }
 
-// The test helper for Windows (tests/hold_file.cpp) with `args`, run the way
-// the program is, or nothing if it was not built.
-std::vector<std::string> windowsHelper(const std::vector<std::string>& args) {
-  std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
-  const char* const helper = std::getenv("HVN_WINDOWS_HELPER");
-  if (helper == nullptr || *helper == '\0' || command.empty()) return {};
-  command.back() = helper;
-  command.insert(command.end(), args.begin(), args.end());
-  return command;
-}
-
 // The program a fault is made to happen in: on Windows, its test build with
-// the fault library in it, built beside the helper; empty if it was not.
+// the fault library in it (HVN_WINDOWS_FAULTED), run the way the program is;
+// empty if it was not built.
 std::vector<std::string> faultedProgram() {
-  if (!targetIsWindows()) return commandFromEnvironment("HVN_PROGRAM");
-  std::vector<std::string> command = windowsHelper({});
-  if (!command.empty()) command.back() = (fs::path(command.back()).parent_path() / "halvane-menu-faults.exe").string();
-  if (!command.empty() && !fs::exists(command.back())) command.clear();
+  std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
+  if (!targetIsWindows() || command.empty()) return command;
+  const char* const faulted = std::getenv("HVN_WINDOWS_FAULTED");
+  if (faulted == nullptr || !fs::exists(faulted)) return {};
+  command.back() = faulted;
   return command;
-}
-
-// Runs the Windows helper to its end in `folder`; its exit status.
-int runWindowsHelper(const fs::path& folder, const std::vector<std::string>& args) {
-  Child helper = startProgram(windowsHelper(args), folder, "/dev/null");
-  return finish(helper, "", timeoutMs());
-}
-
-// Gives apps.ini the hidden attribute.
-std::string hideApps(const fs::path& folder, Scratch&) {
-  if (windowsHelper({}).empty()) return "the Windows helper was not built";
-  return runWindowsHelper(folder, {"--hide", "hvn\\ini\\apps.ini"}) == 0 ? "" : "cannot hide apps.ini";
-}
-
-std::string appsHidden(const fs::path& folder) {
-  return runWindowsHelper(folder, {"--hidden", "hvn\\ini\\apps.ini"}) == 0 ? "hidden" : "not hidden";
 }
 
 // A chain of folders whose path is longer than any path a system call takes
@@ -465,31 +431,6 @@ std::string makeFullDevice(const fs::path& folder, Scratch&) {
       access((folder / "full-device").c_str(), W_OK) != 0)
     return std::string("cannot make and open a device node here: ") + std::strerror(errno);
   return {};
-}
-
-// apps.ini's DACL in SDDL, as the Windows helper reads it.
-std::string appsDacl(const fs::path& folder) {
-  Child helper = startProgram(windowsHelper({"--dacl", "hvn\\ini\\apps.ini"}), folder, "/dev/null");
-  finish(helper, "", timeoutMs());
-  return helper.output;
-}
-
-// A protected DACL on apps.ini that lets nobody but SYSTEM and the
-// administrators in (Wine keeps it as the file's Unix mode, and reads it
-// back as SYSTEM and the user), and whether the session kept it.
-std::string dacl_before;
-
-std::string protectApps(const fs::path& folder, Scratch&) {
-  if (windowsHelper({}).empty()) return "the Windows helper was not built";
-  if (runWindowsHelper(folder, {"--protect", "hvn\\ini\\apps.ini"}) != 0) return "cannot set the DACL";
-  dacl_before = appsDacl(folder);
-  return {};
-}
-
-std::string appsDaclKept(const fs::path& folder) {
-  const std::string now = appsDacl(folder);
-  return (now == dacl_before ? "as before" : "now " + now) +
-         (now.find(";;;WD)") == std::string::npos ? ", Everyone shut out" : ", Everyone let in");
 }
 
 std::vector<Case> cases() {
@@ -615,20 +556,6 @@ std::vector<Case> cases() {
       {.name = "FullDiskHardLinkedKeepsOldFile", .small_disk = true,
        .apps = hardLinked(repeat("OldApp==e:\\oldapp\\default.xbe\r\n", 87)), .input = fill_apps + "7\n",
        .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini.bak", kNoSpace, kNoBackup) + kMenu, .status = 1},
-      {.name = "BriefHoldIsWaitedFor", .only_on_windows = kWindowsHold, .apps = hardLinked(kOldApps),
-       .fault = Fault::kAppsHeldBriefly, .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu,
-       .games_after = file(""), .apps_after = hardLinked("B==e:\\b\r\n")},
-      {.name = "LongHoldFailsThenSaves", .only_on_windows = kWindowsHold, .apps = hardLinked(kOldApps),
-       .fault = Fault::kAppsHeldLong, .input = "4 B e:\\b\n7\n", .after_mend = "7\n",
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kHeld) + kMenu, .games_after = file(""),
-       .apps_after = hardLinked("B==e:\\b\r\n")},
-      {.name = "HiddenFileStaysHidden", .only_on_windows = kWindowsHold, .input = "4 B e:\\b\n7\n",
-       .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n"),
-       .prepare = hideApps, .inspect = appsHidden, .inspected = "hidden"},
-      {.name = "HiddenLinkedFileWrittenInPlace", .only_on_windows = kWindowsHold, .apps = hardLinked(kOldApps),
-       .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
-       .apps_after = hardLinked("B==e:\\b\r\n"), .prepare = hideApps, .inspect = appsHidden,
-       .inspected = "hidden"},
       // A backup that cannot be made is said, and 7 again writes without.
       {.name = "BackupBlockedThenWrittenWithout", .input = "4 B e:\\b\n7\n7\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kIsFolder, kNoBackup) + kMenu,
@@ -672,12 +599,6 @@ std::vector<Case> cases() {
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kNotPermitted, kNoBackup) + kMenu,
        .games_after = file(""),
        .apps_after = file("B==e:\\b\r\n"), .prepare = appendOnlyFolder},
-      {.name = "MappedFileReadsAsOldOrNew", .only_on_windows = kWindowsHold, .fault = Fault::kAppsMappedLong,
-       .input = "4 B e:\\b\n7\n8\n", .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kMapped) + kMenu,
-       .apps_after = file("B==e:\\b\r\n" + repeat("\r\n", 11)), .status = 1},
-      {.name = "ProtectedDaclKept", .only_on_windows = "a DACL is Windows's", .input = "4 B e:\\b\n7\n",
-       .output = kMenu + kAddApp + kMenu, .games_after = file(""), .apps_after = file("B==e:\\b\r\n", fs::perms(0770)),
-       .prepare = protectApps, .inspect = appsDaclKept, .inspected = "as before, Everyone shut out"},
 
       // Descriptors and files that could stall or cut short the session.
       {.name = "CheckFailedWaitsForKey", .games = kNoFile, .input = "x", .late_input = true,
@@ -931,9 +852,6 @@ fs::path faultedFile(Fault fault, const fs::path& ini) {
     case Fault::kAppsBecomesFolder:
     case Fault::kAppsVanishes:
     case Fault::kAppsBecomesFifo:
-    case Fault::kAppsHeldBriefly:
-    case Fault::kAppsHeldLong:
-    case Fault::kAppsMappedLong:
     case Fault::kAppsBecomesLinkToRootOnly:
     case Fault::kAppsAppendedTo: return ini / "apps.ini";
     default: return ini / "games.ini";
@@ -941,7 +859,7 @@ fs::path faultedFile(Fault fault, const fs::path& ini) {
 }
 
 void applyFault(Fault fault, const fs::path& ini) {
-  if (fault == Fault::kNone || heldByHelper(fault)) return;
+  if (fault == Fault::kNone) return;
   const fs::path path = faultedFile(fault, ini);
   if (fault == Fault::kGamesFirstByteChanged) {
     std::fstream menu(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -1023,8 +941,6 @@ TEST_P(EndToEnd, Session) {
   const Case& c = GetParam();
   if (targetIsWindows() && c.not_on_windows != nullptr) GTEST_SKIP() << c.not_on_windows;
   if (!targetIsWindows() && c.only_on_windows != nullptr) GTEST_SKIP() << c.only_on_windows;
-  if (heldByHelper(c.fault) && windowsHelper({}).empty())
-    GTEST_SKIP() << "the Windows helper was not built";
   const bool unprivileged = c.games.kind == Kind::kUnreadableFile || c.start.unprivileged;
   if (c.small_disk && getuid() != 0) GTEST_SKIP() << "mounting a small file system takes root";
 
@@ -1064,21 +980,10 @@ TEST_P(EndToEnd, Session) {
   options.unprivileged = unprivileged;
   Child child = startProgram(command, folder, scratch.errors, options);
   if (c.output_gone) closeOutput(child);
-  // A Windows program holding apps.ini, once the start-up check has read it.
-  std::optional<Child> holder;
   if (c.fault != Fault::kNone) {
     ASSERT_TRUE(converse(child, "", menuShown, timeoutMs()) && menuShown(child.output))
         << "no menu appeared; output: " << child.output;
     applyFault(c.fault, ini);
-  }
-  if (heldByHelper(c.fault)) {
-    const char* const milliseconds = c.fault == Fault::kAppsHeldBriefly ? "500" : "4000";
-    std::vector<std::string> args = {"hvn\\ini\\apps.ini", milliseconds};
-    if (c.fault == Fault::kAppsMappedLong) args.insert(args.begin(), "--map");
-    holder.emplace(startProgram(windowsHelper(args), folder, "/dev/null"));
-    ASSERT_TRUE(converse(*holder, "", [](const std::string& out) { return out.find("held") != std::string::npos; },
-                         timeoutMs()))
-        << "the holder did not take the file";
   }
   if (c.late_input) {
     ASSERT_TRUE(converse(child, "", [](const std::string& out) { return !out.empty(); }, timeoutMs()));
@@ -1097,11 +1002,7 @@ TEST_P(EndToEnd, Session) {
              out.compare(out.size() - menu.size(), std::string::npos, menu) == 0;
     };
     ASSERT_TRUE(converse(child, input, failed_and_asks_again, timeoutMs())) << child.output;
-    if (holder) {
-      EXPECT_EQ(finish(*holder, "", timeoutMs()), 0);  // the file is let go
-    } else {
-      fs::remove_all(faultedFile(c.fault, ini));
-    }
+    fs::remove_all(faultedFile(c.fault, ini));
     input = c.after_mend;
   }
   const int status = finish(child, input, timeoutMs());

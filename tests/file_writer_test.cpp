@@ -13,7 +13,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <thread>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <sddl.h>
+#else
 #include <grp.h>
 #include <pwd.h>
 #include <sys/mount.h>
@@ -126,7 +131,84 @@ std::string contentOf(const fs::path& path) {
   return all.str();
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// What another program does to a file as a Windows user works: holds it
+// without sharing (a scanner, a sync client), maps it (a preview pane),
+// hides it, gives it a DACL of its own. Done here, in the table's process.
+HANDLE held = INVALID_HANDLE_VALUE;
+std::thread letting_go;
+
+std::string holdApps() {
+  held = CreateFileA("hvn\\ini\\apps.ini", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  return held != INVALID_HANDLE_VALUE ? "" : "cannot hold apps.ini";
+}
+// Held for half a second, which a save waits out.
+std::string holdAppsBriefly() {
+  if (const std::string why = holdApps(); !why.empty()) return why;
+  letting_go = std::thread([] {
+    Sleep(500);
+    CloseHandle(held);
+    held = INVALID_HANDLE_VALUE;
+  });
+  return {};
+}
+HANDLE mapping = nullptr;
+const void* view = nullptr;
+std::string mapApps() {
+  held = CreateFileA("hvn\\ini\\apps.ini", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+  mapping = held == INVALID_HANDLE_VALUE ? nullptr : CreateFileMappingA(held, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  view = mapping == nullptr ? nullptr : MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  return view != nullptr ? "" : "cannot map apps.ini";
+}
+void letGo() {
+  if (letting_go.joinable()) letting_go.join();
+  if (view != nullptr) UnmapViewOfFile(view);
+  if (mapping != nullptr) CloseHandle(mapping);
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  view = nullptr, mapping = nullptr, held = INVALID_HANDLE_VALUE;
+}
+
+std::string hideApps() {
+  const DWORD attributes = GetFileAttributesA("hvn\\ini\\apps.ini");
+  return SetFileAttributesA("hvn\\ini\\apps.ini", attributes | FILE_ATTRIBUTE_HIDDEN) ? "" : "cannot hide apps.ini";
+}
+std::string appsHidden() {
+  return (GetFileAttributesA("hvn\\ini\\apps.ini") & FILE_ATTRIBUTE_HIDDEN) != 0 ? "hidden" : "not hidden";
+}
+
+// apps.ini's DACL in SDDL.
+std::string appsDacl() {
+  char buffer[4096];
+  DWORD size = 0;
+  char* text = nullptr;
+  if (!GetFileSecurityA("hvn\\ini\\apps.ini", DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &size) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorA(buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                            &text, nullptr))
+    return "none";
+  const std::string dacl = text;
+  LocalFree(text);
+  return dacl;
+}
+// A protected DACL for SYSTEM and the administrators alone (Wine keeps it as
+// the file's Unix mode, and reads it back as SYSTEM and the user).
+std::string dacl_before;
+std::string protectApps() {
+  PSECURITY_DESCRIPTOR security = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
+                                                            &security, nullptr))
+    return "cannot make the DACL";
+  const bool set = SetFileSecurityA("hvn\\ini\\apps.ini", DACL_SECURITY_INFORMATION, security);
+  LocalFree(security);
+  dacl_before = appsDacl();
+  return set ? "" : "cannot set the DACL";
+}
+std::string appsDaclKept() {
+  const std::string now = appsDacl();
+  return (now == dacl_before ? "as before" : "now " + now) +
+         (now.find(";;;WD)") == std::string::npos ? ", Everyone shut out" : ", Everyone let in");
+}
+#else
 // Setups and looks of POSIX's own: owners, ACLs, mounts, other users.
 const fs::path kIni = fs::path("hvn") / "ini";
 const passwd* nobody() { return getuid() == 0 ? getpwnam("nobody") : nullptr; }
@@ -386,7 +468,24 @@ const WriterCase kWriterCases[] = {
      .apps_after = {}, .games_after = {}},
     {.what = "a vanished file's folder not flushed: said", .layout = Layout::kAppsVanished, .fails = kFolderUnflushed,
      .failed = 0, .words = "apps.ini: Input/output error"},
-#ifndef _WIN32
+#ifdef _WIN32
+    // Other programs at work on a file, and what Windows keeps of it. Wine
+    // lets a held file be replaced by a rename, so only writing in place
+    // shows the wait there.
+    {.what = "a brief hold is waited for", .layout = Layout::kAppsHardLinked, .same_files = "apps.ini",
+     .prepare = holdAppsBriefly},
+    {.what = "a long hold fails the save", .layout = Layout::kAppsHardLinked, .failed = 0, .written = 0,
+     .words_on_windows = "apps.ini: Sharing violation", .apps_after = {}, .games_after = {}, .prepare = holdApps},
+    {.what = "a mapped file reads as the new menu and blank lines", .failed = 0, .written = 0,
+     .words_on_windows = "apps.ini: File has a user-mapped section",
+     .apps_after = kNewApps + "\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n", .games_after = {},
+     .apps_backup = kOldApps, .prepare = mapApps},
+    {.what = "a hidden file stays hidden", .prepare = hideApps, .inspect = appsHidden, .inspected = "hidden"},
+    {.what = "a hidden file written in place stays hidden", .layout = Layout::kAppsHardLinked, .prepare = hideApps,
+     .inspect = appsHidden, .inspected = "hidden"},
+    {.what = "a protected DACL kept", .prepare = protectApps, .inspect = appsDaclKept,
+     .inspected = "as before, Everyone shut out"},
+#else
     // Owners, ACLs, mounts and other users.
     {.what = "a bind-mounted file written in place", .prepare = bindMountApps, .inspect = boundFile,
      .inspected = "B==e:\\b\r\n"},
@@ -455,7 +554,9 @@ struct InScratch {
   }
   ~InScratch() {
     setFault("");
-#ifndef _WIN32
+#ifdef _WIN32
+    letGo();
+#else
     if (!mounted.empty()) umount2(mounted.c_str(), MNT_DETACH);
     mounted.clear();
 #endif
@@ -544,15 +645,16 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
   InScratch scratch(c.what);
   std::string old_apps, old_games;
   if (!lay(c.layout, old_apps, old_games)) GTEST_SKIP() << "a layout of the other system's, or not possible here";
+  const fs::path ini = fs::path("hvn") / "ini";
+  const FileIdentity apps_was = identityOf(ini / "apps.ini"), games_was = identityOf(ini / "games.ini");
   if (c.prepare != nullptr) {
     if (const std::string why = c.prepare(); !why.empty()) GTEST_SKIP() << why;
   }
-  const fs::path ini = fs::path("hvn") / "ini";
-  const FileIdentity apps_was = identityOf(ini / "apps.ini"), games_was = identityOf(ini / "games.ini");
   const FileReplacement files[] = {{kAppMenuPath, kNewApps}, {kGameMenuPath, kNewGames}};
   setFault(fault);
 #ifdef _WIN32
   const FilesWrite write = replaceFiles(files, 2);
+  letGo();
 #else
   const FilesWrite write = c.as_nobody ? replaceAsNobody(files, 2) : replaceFiles(files, 2);
 #endif
