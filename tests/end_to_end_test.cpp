@@ -234,6 +234,7 @@ enum class Kind {
   kLinkToFile,       // a symbolic link to a file of that name in elsewhere/
   kHardLinkedFile,   // a file with a second name, other-name-<file>, beside it
   kZeroDevice,       // a device node of the test's own that reads as endless zero bytes
+  kNoHvnFolder,      // not even the folder hvn is there
 };
 
 struct FileState {
@@ -253,38 +254,44 @@ const FileState kFullDevice{Kind::kLinkToFullDevice, ""};
 const FileState kFifo{Kind::kFifo, ""};
 const FileState kUnreadable{Kind::kUnreadableFile, kOldGames, fs::perms::none};
 const FileState kZeroDevice{Kind::kZeroDevice, ""};
+const FileState kNoHvnFolder{Kind::kNoHvnFolder, ""};
 
 // Changes made to the folder once the first menu has appeared.
 enum class Fault {
   kNone,
   kAppsBecomesFolder,
-  kGamesBecomesFolder,
-  kAppsVanishes,
   kGamesVanishes,
   kAppsBecomesFifo,
-  kAppsBecomesLinkToRootOnly,  // nobody's link to elsewhere/apps.ini, root's alone
-  kGamesBecomesDanglingLink,   // nobody's link to elsewhere/games.ini, which is not there
   kAppsAppendedTo,             // another program adds a line to apps.ini
   kGamesRenamedOver,           // an editor saves games.ini, unchanged, by renaming a new file over it
   kGamesFirstByteChanged,      // games.ini's first byte is changed in place
 };
 
+// How the session's input and output are paced.
+enum class Pace {
+  kAtOnce,
+  kInputLate,   // input is sent 200 ms after the first output; the program must wait
+  kReadLate,    // output is read only 300 ms after the input was sent
+  kReaderGone,  // the reader of the output goes away at once
+};
+
+// What else a row looks at after the session, and what that must show.
+struct Look {
+  std::string (*at)(const fs::path& folder) = nullptr;
+  std::string shows;
+};
+
 struct Case {
   const char* name;
   const char* not_on_windows = nullptr;  // why the row cannot run under Wine, if it cannot
-  const char* only_on_windows = nullptr;  // why it runs under Wine alone, if it does
   std::vector<std::string> args;
-  bool no_hvn_folder = false;
-  bool small_disk = false;  // hvn/ini is a file system of two pages, full with the two files
   FileState games = file(kOldGames);
   FileState apps = file(kOldApps);
   Fault fault = Fault::kNone;
   std::string input;
+  Pace pace = Pace::kAtOnce;
   std::string after_mend;  // sent once the first write has failed and the fault is undone
-  bool late_input = false;  // input is sent 200 ms after the first output; the program must wait
   StartOptions start;
-  bool read_late = false;      // output is read only 300 ms after the input was sent
-  bool output_gone = false;    // the reader of the output goes away at once
   std::string output;
   std::optional<std::string> errors;     // unset: not checked
   std::optional<FileState> games_after;  // unset: as before
@@ -293,10 +300,7 @@ struct Case {
   // A setup step of the row's own, once the menu files are made: returns why
   // the row cannot run here, or nothing. `folder` is where the program runs.
   std::string (*prepare)(const fs::path& folder, Scratch& scratch) = nullptr;
-  // What else the row looks at after the session, and what that must be.
-  std::string (*inspect)(const fs::path& folder) = nullptr;
-  std::string inspected;
-  bool deep_folder = false;  // the program runs in a folder whose path is longer than PATH_MAX
+  Look look;
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -344,22 +348,6 @@ std::vector<std::string> faultedProgram() {
   return command;
 }
 
-// A chain of folders whose path is longer than any path a system call takes
-// (17 names of 255 bytes), each reached through a short link in `top`;
-// returns the deepest. As few links as will do: a lookup that the kernel
-// starts again under load counts the links of both tries against its limit
-// of 40.
-fs::path deepFolder(const fs::path& top) {
-  const std::string name(255, 'd');
-  fs::path at = top;
-  for (int level = 1; level <= 17; ++level) {
-    fs::create_directory(at / name);
-    fs::create_directory_symlink(at / name, top / ("level" + std::to_string(level)));
-    at = top / ("level" + std::to_string(level));
-  }
-  return at;
-}
-
 const passwd* nobodyAsRoot() { return getuid() == 0 ? getpwnam("nobody") : nullptr; }
 const char* const kNeedsNobody = "handing files to user nobody takes root and that user";
 
@@ -394,6 +382,20 @@ std::string fifoWithWriter(const fs::path& folder, Scratch& scratch) {
 std::string fifoOpened(const fs::path& folder) {
   usleep(200 * 1000);  // time for a writer let through to say so
   return fs::exists(folder / "opened") ? "opened" : "not opened";
+}
+
+// hvn/ini is a file system of two pages (a tmpfs of 8 KiB), full with the
+// two files.
+std::string smallDisk(const fs::path& folder, Scratch& scratch) {
+  if (getuid() != 0) return "mounting a small file system takes root";
+  const fs::path ini = folder / "hvn" / "ini";
+  const std::string games = contentOf(ini / "games.ini"), apps = contentOf(ini / "apps.ini");
+  if (mount("tmpfs", ini.c_str(), "tmpfs", 0, "size=8k,mode=755") != 0)
+    return std::string("cannot mount a small file system here: ") + std::strerror(errno);
+  scratch.mounted = ini;
+  std::ofstream(ini / "games.ini", std::ios::binary) << games;
+  std::ofstream(ini / "apps.ini", std::ios::binary) << apps;
+  return {};
 }
 
 // hvn/ini is a btrfs file system of its own (btrfs.img) holding the menu
@@ -441,7 +443,7 @@ std::vector<Case> cases() {
   return {
       // Start-up test.
       // Start-up test: which file, where and why on standard error, and a failure.
-      {.name = "NoHvnFolder", .no_hvn_folder = true, .input = "x", .output = kCheckFailed,
+      {.name = "NoHvnFolder", .games = kNoHvnFolder, .input = "x", .output = kCheckFailed,
        .errors = cannotRead("games.ini", kNoSuchFile), .status = 1},
       {.name = "GamesMissing", .games = kNoFile, .input = "8\n", .output = kCheckFailed, .status = 1},
       {.name = "AppsMissing", .apps = kNoFile, .input = "8\n", .output = kCheckFailed,
@@ -547,21 +549,15 @@ std::vector<Case> cases() {
        .start = {.fault = "openat apps.ini 4 run", .fault_run = "echo S==s > s && mv s hvn/ini/apps.ini"},
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kSwapped) + kMenu, .apps_after = file("S==s\n"),
        .status = 1},
-      {.name = "FullFileSystemKeepsOldFile", .small_disk = true, .input = fill_apps + "7\n7\n",
+      {.name = "FullFileSystemKeepsOldFile", .input = fill_apps + "7\n7\n",
        .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini.bak", kNoSpace, kNoBackup) + kMenu +
-                 couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1},
-      {.name = "DeepFolder", .not_on_windows = "Windows names a folder in at most MAX_PATH characters",
-       .input = "3 A e:\\a\n4 B e:\\b\n7\n", .output = kMenu + kAddGame + kMenu + kAddApp + kMenu,
-       .games_after = file("A==e:\\a\r\n"), .apps_after = file("B==e:\\b\r\n"), .deep_folder = true},
-      {.name = "FullDiskHardLinkedKeepsOldFile", .small_disk = true,
-       .apps = hardLinked(repeat("OldApp==e:\\oldapp\\default.xbe\r\n", 87)), .input = fill_apps + "7\n",
-       .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini.bak", kNoSpace, kNoBackup) + kMenu, .status = 1},
+                 couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1, .prepare = smallDisk},
       // A backup that cannot be made is said, and 7 again writes without.
       {.name = "BackupBlockedThenWrittenWithout", .input = "4 B e:\\b\n7\n7\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kIsFolder, kNoBackup) + kMenu,
        .games_after = file(""), .apps_after = file("B==e:\\b\r\n"), .status = 0,
        .prepare = [](const fs::path& folder, Scratch&) -> std::string { return fs::create_directory(menuPath(folder, "apps.ini.bak")) ? "" : "no folder"; },
-       .inspect = backupsOf, .inspected = "apps.ini.bak: folder"},
+       .look = {backupsOf, "apps.ini.bak: folder"}},
       // Another user's links and folders: root in a folder nobody controls.
       // A link or file that another user could have planted is neither read
       // nor written, and the refusal says which step and whose.
@@ -569,12 +565,6 @@ std::vector<Case> cases() {
        .input = "4 B e:\\b\n7\n8\n", .output = kCheckFailed,
        .errors = "Cannot read " + location("apps.ini") + " in {folder}: " + plantedLink("apps.ini") + "\n",
        .apps_after = FileState{Kind::kLinkToFile, kOldApps, fs::perms(0600)}, .status = 1, .prepare = nobodysFolder},
-      {.name = "MountPointInNobodysFolderFollowed", .not_on_windows = kRunsAsNobody, .small_disk = true,
-       .games = file(""), .apps = file(""), .input = "4 B e:\\b\n7\n", .output = kMenu + kAddApp + kMenu, .games_after = file(""),
-       .apps_after = file("B==e:\\b\r\n"), .prepare = [](const fs::path& folder, Scratch&) -> std::string {
-         const passwd* const nobody = nobodyAsRoot();
-         return nobody == nullptr ? kNeedsNobody : chown((folder / "hvn").c_str(), nobody->pw_uid, 0) == 0 ? "" : std::strerror(errno);
-       }},
       {.name = "LinkSwappedInBetweenTwoLooks", .not_on_windows = kPreloaded, .input = "4 B e:\\b\n7\n8\n",
        .start = {.fault = "openat apps.ini 2 run", .fault_run = "printf S==s > elsewhere/apps.ini && chmod 600 elsewhere/apps.ini"
                                                         " && ln -sfn \"$PWD/elsewhere/apps.ini\" hvn/ini/apps.ini"
@@ -585,7 +575,7 @@ std::vector<Case> cases() {
        .input = "8\n", .output = kCheckFailed,
        .errors = "Cannot read " + location("games.ini") + " in {folder}: " + plantedLink("games.ini") + "\n",
        .games_after = FileState{Kind::kLinkToFile, "a FIFO", fs::perms(0644)}, .status = 1, .prepare = fifoWithWriter,
-       .inspect = fifoOpened, .inspected = "not opened"},
+       .look = {fifoOpened, "not opened"}},
       // What protects no one is followed: a user's own link to anywhere, and
       // a user's own file in a folder another user shares.
       // A real copy-on-write disk whose quota is used up.
@@ -601,7 +591,7 @@ std::vector<Case> cases() {
        .apps_after = file("B==e:\\b\r\n"), .prepare = appendOnlyFolder},
 
       // Descriptors and files that could stall or cut short the session.
-      {.name = "CheckFailedWaitsForKey", .games = kNoFile, .input = "x", .late_input = true,
+      {.name = "CheckFailedWaitsForKey", .games = kNoFile, .input = "x", .pace = Pace::kInputLate,
        .output = kCheckFailed, .status = 1},
       {.name = "GamesIsFifo", .not_on_windows = kNoFifo, .games = kFifo, .input = "8\n", .output = kCheckFailed,
        .errors = cannotRead("games.ini", {"not a file", ""}), .status = 1},
@@ -609,17 +599,17 @@ std::vector<Case> cases() {
       {.name = "AppsBecameFifo", .not_on_windows = kNoFifo, .fault = Fault::kAppsBecomesFifo, .input = "4 B e:\\b\n7\n8\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini", kNoReader) + kMenu, .apps_after = kFifo,
        .status = 1},
-      {.name = "NonBlockingInputFedLate", .input = "3 A e:\\a\n7\n", .late_input = true,
+      {.name = "NonBlockingInputFedLate", .input = "3 A e:\\a\n7\n", .pace = Pace::kInputLate,
        .start = {.nonblocking_input = true}, .output = kMenu + kAddGame + kMenu,
        .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "NonBlockingOutputReadLate", .input = repeat("9\n", 2000) + "8\n",
-       .start = {.nonblocking_output = true}, .read_late = true,
+       .pace = Pace::kReadLate, .start = {.nonblocking_output = true},
        .output = kMenu + repeat(kNext + kMenu, 2000)},
-      {.name = "OutputReaderGone", .input = "3 A e:\\a\n7\n", .output_gone = true,
+      {.name = "OutputReaderGone", .input = "3 A e:\\a\n7\n", .pace = Pace::kReaderGone,
        .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
 
       // The command line.
-      {.name = "Version", .args = {"--version"}, .no_hvn_folder = true,
+      {.name = "Version", .args = {"--version"}, .games = kNoHvnFolder,
        .output = "Halvane menu creator 1.0\n", .errors = ""},
       {.name = "UnknownOption", .args = {"--kep"}, .input = "7\n", .errors = usageError("unknown option '--kep'"),
        .status = 2},
@@ -627,8 +617,8 @@ std::vector<Case> cases() {
        .errors = "halvane-menu: write error: No space left on device\n", .status = 1, .prepare = makeFullDevice},
       {.name = "HelpLost", .not_on_windows = kLinuxDevice, .args = {"--help"}, .start = {.output_path = "full-device"},
        .errors = "halvane-menu: write error: No space left on device\n", .status = 1, .prepare = makeFullDevice},
-      {.name = "HelpToAGoneReader", .args = {"--help"}, .no_hvn_folder = true, .output_gone = true, .errors = ""},
-      {.name = "StrayWord", .args = {"--keep", "games"}, .no_hvn_folder = true, .input = "x",
+      {.name = "HelpToAGoneReader", .args = {"--help"}, .games = kNoHvnFolder, .pace = Pace::kReaderGone, .errors = ""},
+      {.name = "StrayWord", .args = {"--keep", "games"}, .games = kNoHvnFolder, .input = "x",
        .errors = usageError("one option at most, not also 'games'"), .status = 2},
 
       // Starting from the menus on disk.
@@ -639,7 +629,7 @@ std::vector<Case> cases() {
        .errors = "", .games_after = file(kKeptGames), .apps_after = file(kKeptApps)},
       {.name = "KeepThenAdd", .args = {"--keep"}, .games = file(kKeptGames), .input = "3\nNew\ne:\\n\n7\n",
        .output = kKeepMenu + kAddGame + "Added game 3: New==e:\\n\n" + kChoose + wrote(3, 1, "menu is in games.ini.bak"), .games_after = file(kKeptGames + "New==e:\\n\r\n"),
-       .apps_after = file(kOldApps), .inspect = backupsOf, .inspected = "games.ini.bak: " + kKeptGames},
+       .apps_after = file(kOldApps), .look = {backupsOf, "games.ini.bak: " + kKeptGames}},
       {.name = "KeepLineEnds", .args = {"--keep"}, .games = file("\nA==e:\\a\n\r\n\nB==e:\\b\r\nC==c"),
        .apps = file("\r"), .input = "7\n", .output = kKeepMenu + wrote(3, 0, "menu is in games.ini.bak"),
        .games_after = file("A==e:\\a\r\nB==e:\\b\r\nC==c\r\n"), .apps_after = file("")},
@@ -740,8 +730,8 @@ std::vector<Case> cases() {
        .start = {.fault = "fstatat apps.ini 5 run", .fault_run = "chmod 644 hvn/ini/apps.ini && printf 'E==e\\r\\n' >> hvn/ini/games.ini"},
        .output = kKeepMenu + kAddGame + "Added game 2: A==e:\\a\n" + kChoose + couldNotWrite("apps.ini", kReadOnly) + kChoose +
                  changedElsewhere("games.ini") + kChoose + wrote(2, 1, "menu is in games.ini.bak"),
-       .games_after = file(kOldGames + "A==e:\\a\r\n"), .apps_after = file(kOldApps), .inspect = backupsOf,
-       .inspected = "games.ini.bak: " + kOldGames + "E==e\r\n"},
+       .games_after = file(kOldGames + "A==e:\\a\r\n"), .apps_after = file(kOldApps), .look = {backupsOf,
+       "games.ini.bak: " + kOldGames + "E==e\r\n"}},
       {.name = "SameLengthEditSeen", .args = {"--keep"}, .fault = Fault::kGamesFirstByteChanged, .input = "7\n7\n",
        .output = kKeepMenu + changedElsewhere("games.ini") + kChoose + wrote(1, 1, "menu is in games.ini.bak")},
       {.name = "SameLengthEditInALongMenuSeen", .args = {"--keep"}, .games = file(kLongMenu),
@@ -786,7 +776,8 @@ std::vector<Case> cases() {
 void create(const fs::path& folder, const std::string& file, const FileState& state) {
   const fs::path path = folder / "hvn" / "ini" / file;
   switch (state.kind) {
-    case Kind::kAbsent: break;
+    case Kind::kAbsent:
+    case Kind::kNoHvnFolder: break;
     case Kind::kFolder: fs::create_directory(path); break;
     case Kind::kLinkToFullDevice:
       // The test's own node, never the system's /dev/full: a faulty writer
@@ -839,7 +830,7 @@ FileState observe(const fs::path& folder, const std::string& file) {
 
 std::string describe(const FileState& state) {
   static const char* const kKinds[] = {"absent", "file", "folder", "unreadable file", "link to a full device",
-                                       "FIFO", "link to a file", "hard-linked file", "zero device"};
+                                       "FIFO", "link to a file", "hard-linked file", "zero device", "no hvn folder"};
   const bool has_mode = state.kind == Kind::kFile || state.kind == Kind::kLinkToFile ||
                         state.kind == Kind::kHardLinkedFile;
   char mode[8] = "";
@@ -850,9 +841,7 @@ std::string describe(const FileState& state) {
 fs::path faultedFile(Fault fault, const fs::path& ini) {
   switch (fault) {
     case Fault::kAppsBecomesFolder:
-    case Fault::kAppsVanishes:
     case Fault::kAppsBecomesFifo:
-    case Fault::kAppsBecomesLinkToRootOnly:
     case Fault::kAppsAppendedTo: return ini / "apps.ini";
     default: return ini / "games.ini";
   }
@@ -876,16 +865,8 @@ void applyFault(Fault fault, const fs::path& ini) {
     return;
   }
   fs::remove(path);
-  if (fault == Fault::kAppsBecomesFolder || fault == Fault::kGamesBecomesFolder) fs::create_directory(path);
+  if (fault == Fault::kAppsBecomesFolder) fs::create_directory(path);
   if (fault == Fault::kAppsBecomesFifo) mkfifo(path.c_str(), 0644);
-  if (fault == Fault::kAppsBecomesLinkToRootOnly || fault == Fault::kGamesBecomesDanglingLink) {
-    const fs::path folder = ini.parent_path().parent_path();
-    const std::string file = path.filename().string();
-    if (fault == Fault::kAppsBecomesLinkToRootOnly) writeFile(linkTarget(folder, file), {Kind::kFile, kOldApps, fs::perms(0600)});
-    fs::create_symlink(linkTarget(folder, file), path);
-    const passwd* const nobody = getpwnam("nobody");
-    if (nobody == nullptr || lchown(path.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) std::abort();
-  }
 }
 
 // Everything in the session's folder that is neither a menu file nor one of
@@ -940,16 +921,15 @@ class EndToEnd : public testing::TestWithParam<Case> {};
 TEST_P(EndToEnd, Session) {
   const Case& c = GetParam();
   if (targetIsWindows() && c.not_on_windows != nullptr) GTEST_SKIP() << c.not_on_windows;
-  if (!targetIsWindows() && c.only_on_windows != nullptr) GTEST_SKIP() << c.only_on_windows;
   const bool unprivileged = c.games.kind == Kind::kUnreadableFile || c.start.unprivileged;
-  if (c.small_disk && getuid() != 0) GTEST_SKIP() << "mounting a small file system takes root";
+  const bool no_hvn_folder = c.games.kind == Kind::kNoHvnFolder;
 
   std::vector<std::string> command = c.start.fault != nullptr ? faultedProgram() : commandFromEnvironment("HVN_PROGRAM");
   if (command.empty() && targetIsWindows()) GTEST_SKIP() << "no Windows program with the fault library";
   ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
   command.insert(command.end(), c.args.begin(), c.args.end());
   Scratch scratch;
-  const fs::path folder = c.deep_folder ? deepFolder(scratch.folder) : scratch.folder;
+  const fs::path folder = scratch.folder;
   const fs::path ini = folder / "hvn" / "ini";
   if (unprivileged) {
     if (getuid() == 0 && getpwnam("nobody") == nullptr)
@@ -958,13 +938,8 @@ TEST_P(EndToEnd, Session) {
     fs::copy_file(command[0], folder / "program");
     command[0] = (folder / "program").string();
   }
-  if (!c.no_hvn_folder) {
+  if (!no_hvn_folder) {
     fs::create_directories(ini);
-    if (c.small_disk) {
-      if (mount("tmpfs", ini.c_str(), "tmpfs", 0, "size=8k,mode=755") != 0)
-        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
-      scratch.mounted = ini;
-    }
     create(folder, "games.ini", c.games);
     create(folder, "apps.ini", c.apps);
     if (c.games.kind == Kind::kZeroDevice && access((ini / "games.ini").c_str(), R_OK) != 0)
@@ -979,19 +954,19 @@ TEST_P(EndToEnd, Session) {
   StartOptions options = c.start;
   options.unprivileged = unprivileged;
   Child child = startProgram(command, folder, scratch.errors, options);
-  if (c.output_gone) closeOutput(child);
+  if (c.pace == Pace::kReaderGone) closeOutput(child);
   if (c.fault != Fault::kNone) {
     ASSERT_TRUE(converse(child, "", menuShown, timeoutMs()) && menuShown(child.output))
         << "no menu appeared; output: " << child.output;
     applyFault(c.fault, ini);
   }
-  if (c.late_input) {
+  if (c.pace == Pace::kInputLate) {
     ASSERT_TRUE(converse(child, "", [](const std::string& out) { return !out.empty(); }, timeoutMs()));
     usleep(200 * 1000);
     EXPECT_TRUE(isRunning(child)) << "the program ended before its input arrived";
   }
   std::string_view input = c.input;
-  if (c.read_late) {
+  if (c.pace == Pace::kReadLate) {
     ASSERT_EQ(write(child.input_fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
     input = {};
     usleep(300 * 1000);
@@ -1019,14 +994,14 @@ TEST_P(EndToEnd, Session) {
   EXPECT_EQ(std::count(faults.begin(), faults.end(), ',') + (faults.empty() ? 0 : 1),
             std::distance(std::sregex_iterator(seen.begin(), seen.end(), struck), std::sregex_iterator()))
       << "a fault struck no call: " << faults;
-  if (c.no_hvn_folder) {
+  if (no_hvn_folder) {
     EXPECT_FALSE(fs::exists(folder / "hvn"));
   } else {
     EXPECT_EQ(describe(observe(folder, "games.ini")), describe(c.games_after.value_or(c.games)));
     EXPECT_EQ(describe(observe(folder, "apps.ini")), describe(c.apps_after.value_or(c.apps)));
   }
-  if (c.inspect != nullptr) {
-    EXPECT_EQ(c.inspect(folder), c.inspected);
+  if (c.look.at != nullptr) {
+    EXPECT_EQ(c.look.at(folder), c.look.shows);
   }
   EXPECT_EQ(strayFiles(folder), std::vector<std::string>{});
 }

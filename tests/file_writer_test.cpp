@@ -91,6 +91,7 @@ enum class Layout {
   kModes,                // games.ini 0640, apps.ini 0604
   kOlderBackups,         // both .bak there already, and games.ini blank lines only
   kAppsFullDevice,       // a device node of the test's own that is always full
+  kEmptyMenus,           // both files empty: nothing to keep
 };
 
 const std::string kLongApps = [] {
@@ -391,6 +392,40 @@ std::string dropBoxFolder() {
   return {};
 }
 
+// hvn/ini is a file system of two pages (a tmpfs of 8 KiB) holding what it
+// held, hard links kept: full with the two files.
+std::string smallDisk() {
+  if (getuid() != 0) return "mounting a small file system takes root";
+  fs::rename(kIni, "ini-aside");
+  fs::create_directory(kIni);
+  if (mount("tmpfs", kIni.c_str(), "tmpfs", 0, "size=8k,mode=755") != 0)
+    return std::string("cannot mount a small file system here: ") + std::strerror(errno);
+  mounted = fs::absolute(kIni);
+  return std::system("cp -a ini-aside/. hvn/ini/ && rm -r ini-aside") == 0 ? "" : "cannot fill the small file system";
+}
+
+// The same, in a folder hvn of nobody's: a mount point there is root's own.
+std::string mountPointInNobodysFolder() {
+  if (nobody() == nullptr) return kNeedsNobody;
+  if (const std::string why = smallDisk(); !why.empty()) return why;
+  return chown("hvn", nobody()->pw_uid, 0) == 0 ? "" : std::strerror(errno);
+}
+
+// hvn moved to the end of a chain of folders whose path is longer than any
+// path a system call takes (17 names of 255 bytes), each reached through a
+// short link, and the save made from there.
+std::string deepFolder() {
+  const std::string name(255, 'd');
+  fs::path at = fs::current_path();
+  for (int level = 1; level <= 17; ++level) {
+    fs::create_directory(at / name);
+    fs::create_directory_symlink(at / name, "level" + std::to_string(level));
+    at = fs::current_path() / ("level" + std::to_string(level));
+  }
+  fs::rename("hvn", at / "hvn");
+  return chdir(at.c_str()) == 0 ? "" : std::strerror(errno);
+}
+
 // Runs the save in a child process as user nobody; its result.
 FilesWrite replaceAsNobody(const FileReplacement* files, int count) {
   FilesWrite result;
@@ -532,6 +567,12 @@ const WriterCase kWriterCases[] = {
      .words = "apps.ini: hvn/ini/apps.ini has 2 names in a folder others may write; not used, as another user could "
               "have linked it there",
      .apps_after = {}, .games_after = {}, .prepare = groupWritableFolder},
+    {.what = "a full disk with a hard-linked file: no room for the backup", .layout = Layout::kAppsLongHardLinked,
+     .failed = 0, .written = 0, .words = "apps.ini.bak: No space left on device", .apps_after = {}, .games_after = {},
+     .prepare = smallDisk},
+    {.what = "a mount point in nobody's folder followed", .layout = Layout::kEmptyMenus,
+     .prepare = mountPointInNobodysFolder},
+    {.what = "a folder deeper than a path can name", .prepare = deepFolder},
 #endif
 };
 
@@ -561,10 +602,12 @@ struct InScratch {
     mounted.clear();
 #endif
     fs::current_path(before);
-    std::error_code ignored;
-    fs::permissions(folder / "hvn" / "ini" / "games.ini", fs::perms::owner_write, fs::perm_options::add, ignored);
-    fs::remove(folder / "hvn" / "ini" / "games.ini", ignored);  // a link, not what it names
-    fs::remove_all(folder, ignored);
+    std::error_code failed;
+    fs::permissions(folder / "hvn" / "ini" / "games.ini", fs::perms::owner_write, fs::perm_options::add, failed);
+    fs::remove(folder / "hvn" / "ini" / "games.ini", failed);  // a link, not what it names
+    fs::remove_all(folder, failed);
+    // A folder deeper than a path can name is more than remove_all can take.
+    if (failed && std::system(("rm -rf '" + folder.string() + "'").c_str()) != 0) std::fprintf(stderr, "left %s\n", folder.string().c_str());
   }
 };
 
@@ -575,7 +618,8 @@ bool lay(Layout layout, std::string& old_apps, std::string& old_games) {
   if (layout == Layout::kAppsLargeHardLinked)
     for (int i = 1; i < 3000; ++i) old_apps += kOldApps;
   old_games = layout == Layout::kOlderBackups ? "\r\n" : kOldGames;
-  if (layout == Layout::kAppsVanished) old_apps.clear();
+  if (layout == Layout::kAppsVanished || layout == Layout::kEmptyMenus) old_apps.clear();
+  if (layout == Layout::kEmptyMenus) old_games.clear();
   if (layout == Layout::kGamesVanished || layout == Layout::kGamesFolder) old_games.clear();
   if (layout != Layout::kAppsVanished) std::ofstream(ini / "apps.ini", std::ios::binary) << old_apps;
   if (layout == Layout::kGamesSymlinked) {
