@@ -1,10 +1,12 @@
 // What the fault libraries of both systems share: how a fault is written and
 // how a call is named by what it is done to. A fault reads
-//   CALL WHAT [N | every] ACTION
+//   CALL WHAT [N | every] [after CALL WHAT] ACTION
 // for example "fsync apps.ini's copy EIO" or "WriteFile apps.ini 2 kill":
 // the N-th call (the first if N is left out, each one for "every", as a
-// file another program holds fails each open) of CALL on WHAT, and what
-// happens there: an error by its name, "kill", "short" (a write that takes
+// file another program holds fails each open) of CALL on WHAT, counted from
+// the first call of the CALL WHAT after "after" where one is named (so
+// "openat ini/ after renameat apps.ini's copy EIO" is the folder's first
+// open once the new menu has taken its place), and what happens there: an error by its name, "kill", "short" (a write that takes
 // half) or "run" (a shell command runs first). WHAT is what a fault names:
 //   games.ini, apps.ini        the menu file itself, by any name it is opened
 //   apps.ini's copy            the new menu written beside it
@@ -32,6 +34,9 @@ struct Fault {
   Action action = Action::kNone;
   unsigned long error = 0;
   long calls = 0;
+  char after_call[32] = "";  // counted only once a call of this on `after_what` was made
+  char after_what[kWhatSize] = "";
+  bool armed = true;
 };
 
 struct Faults {
@@ -61,6 +66,18 @@ Faults parseFaults(const char* text, ErrorNumber errorNumber) {
     Fault& f = all.list[all.count++];
     std::snprintf(f.call, sizeof f.call, "%.*s", static_cast<int>(call_end - text), text);
     const char* what_end = action - 1;
+    const char* const after = std::strstr(call_end, " after ");
+    if (after != nullptr && after < what_end) {
+      const char* const after_call = after + 7;
+      const char* const after_call_end = std::strchr(after_call, ' ');
+      if (after_call_end != nullptr && after_call_end < what_end) {
+        std::snprintf(f.after_call, sizeof f.after_call, "%.*s", static_cast<int>(after_call_end - after_call), after_call);
+        std::snprintf(f.after_what, sizeof f.after_what, "%.*s", static_cast<int>(what_end - after_call_end - 1),
+                      after_call_end + 1);
+        f.armed = false;
+      }
+      what_end = after;
+    }
     const char* number = what_end;
     while (number > call_end + 1 && std::isdigit(static_cast<unsigned char>(number[-1]))) --number;
     if (what_end - call_end > 6 && std::strncmp(what_end - 6, " every", 6) == 0) {
@@ -105,7 +122,11 @@ extern "C" int hvnFaultsStruck();
 inline Fault* dueFault(Faults& all, const char* call, const char* what) {
   for (int i = 0; i < all.count; ++i) {
     Fault& f = all.list[i];
-    if (f.action != Action::kNone && std::strcmp(call, f.call) == 0 && std::strcmp(what, f.what) == 0 &&
+    if (!f.armed && std::strcmp(call, f.after_call) == 0 && std::strcmp(what, f.after_what) == 0) f.armed = true;
+  }
+  for (int i = 0; i < all.count; ++i) {
+    Fault& f = all.list[i];
+    if (f.armed && f.action != Action::kNone && std::strcmp(call, f.call) == 0 && std::strcmp(what, f.what) == 0 &&
         (f.when == 0 || ++f.calls == f.when)) {
       ++all.struck;
       return &f;
