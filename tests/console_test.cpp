@@ -1,0 +1,199 @@
+#include <optional>
+#include <string_view>
+
+#include "tests/session_support.h"
+
+namespace {
+
+// At a console: the program in a pseudo-terminal, typed at key by key as a
+// person would (under Wine, a real Windows console: Wine's console host in
+// Unix-terminal mode). Each row types its keys in steps; before the next step
+// the screen must end with what the step shows, so every prompt is on the
+// screen before the program waits.
+struct Keys {
+  std::string typed;          // one key (one UTF-8 character) at a time, unless pasted
+  std::string shown;          // what the screen, or with on_errors standard error, ends with then
+  bool pasted = false;        // typed sent in one piece
+  bool on_errors = false;
+  int still_running_ms = 0;   // the program must still be waiting this long after
+};
+
+struct ConsoleCase {
+  const char* name;
+  const char* not_on_windows = nullptr;
+  const char* only_on_windows = nullptr;  // why the row needs a Windows console
+  std::vector<std::string> args;
+  bool shared_console = false;  // started by cmd /c, which shares the console
+  bool edit_menus = false;      // Edit menus.cmd and the program copied into the folder, and
+                                // the command file started by cmd /c, as a double-click does
+  FileState games = file(kOldGames);
+  FileState apps = file(kOldApps);
+  std::vector<Keys> keys;
+  std::optional<int> status;              // unset: any way of ending counts
+  std::optional<FileState> games_after;   // unset: as before
+  std::optional<FileState> apps_after;    // unset: as before
+};
+
+void PrintTo(const ConsoleCase& c, std::ostream* out) { *out << c.name; }
+
+const char* const kOwnWindowOnly = "only a Windows console window closes with its program";
+// A console window of the program's own (Windows) waits for Enter after the
+// program's last words, so that they can be read.
+const int kOwnWindowWaits = 300;
+std::vector<Keys> thenEnter(std::vector<Keys> keys) {
+  if (targetIsWindows()) keys.push_back({"\r", ""});
+  return keys;
+}
+const char* const kCmdFile = "a .cmd file is run by Windows' cmd";
+
+std::vector<ConsoleCase> consoleCases() {
+  // Linux's terminal keeps at most 4095 bytes of a line being typed; a
+  // Windows console reads one in pieces of at most 16 KiB.
+  const std::string pasted = "Racer" + std::string(targetIsWindows() ? 20000 : 4000, ' ') +
+                             "e:\\r.xbe\r4\rApp\re:\\a\r";  // and a whole command after it
+  // A Windows console hands the program its code page's byte: 0x82 for é in 437.
+  const std::string e_acute = targetIsWindows() ? "\x82" : "\xc3\xa9";
+  return {
+      {.name = "TypedKeyByKey",
+       .keys = thenEnter({{"", kMenu}, {"3\r", "3\n" + kGameName}, {"Racer\r", "Racer\n" + kGamePath},
+                          {"e:\\r.xbe\r", "e:\\r.xbe\n" + kMenu}, {"5\r", "5\n" + kGames + "Racer==e:\\r.xbe\n" + kMenu},
+                          {"7\r", "7\n"},
+                          {"", wrote(1, 0, "menus are in games.ini.bak and apps.ini.bak"), false, true,
+                           targetIsWindows() ? kOwnWindowWaits : 0}}),
+       .status = 0, .games_after = file("Racer==e:\\r.xbe\r\n"), .apps_after = file("")},
+      {.name = "LongLinePasted",
+       .keys = thenEnter({{"", kMenu}, {"3\r", kGameName}, {pasted + "7\r", "", true}}),
+       .status = 0, .games_after = file("Racer==e:\\r.xbe\r\n"), .apps_after = file("App==e:\\a\r\n")},
+      {.name = "NonAsciiKey",
+       .keys = thenEnter({{"", kMenu}, {"3\r", kGameName}, {"R\xc3\xa9\r", kGamePath}, {"e:\\x\r", kMenu},
+                          {"5\r", kGames + "R\xc3\xa9==e:\\x\n" + kMenu}, {"7\r", "7\n"}}),
+       .status = 0, .games_after = file("R" + e_acute + "==e:\\x\r\n"), .apps_after = file("")},
+      {.name = "HintAtMoreWords",
+       .keys = {{"", kMenu}, {"3\r", kGameName},
+                {"Project Gotham\r", "Only 'Project' was taken as the name: here an answer is one word, the rest of the line "
+                                      "answers what comes next; halvane-menu --keep takes names and paths with spaces\n",
+                 false, true},
+                {"8\r", ""}},
+       .status = 0},
+      {.name = "CtrlCLeavesFiles", .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"\x03", ""}}},
+      {.name = "CtrlDEndsInput", .not_on_windows = "Windows ends console input at Ctrl-Z, and Wine's console hands that over as a byte",
+       .keys = {{"", kMenu}, {"\x04", ""}}, .status = 0},
+      {.name = "CheckFailedWaitsForEnter", .games = kNoFile,
+       .keys = {{"", kCheckFailed, false, false, 300},
+                {"", cannotRead("games.ini", kNoSuchFile) + "Press Enter to close.\n", false, true}, {"\r", ""}},
+       .status = 1},
+      {.name = "UsageEndsAtOnce", .not_on_windows = "a Windows console of its own waits", .args = {"--kep"},
+       .status = 2},
+      {.name = "VersionWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--version"},
+       .keys = {{"", "Halvane menu creator 1.0\n", false, false, 300}, {"\r", ""}}, .status = 0},
+      {.name = "UsageWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--kep"},
+       .keys = {{"", usageError("unknown option '--kep'"), false, true, 300}, {"\r", ""}}, .status = 2},
+      {.name = "KeepRefusalWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--keep"},
+       .games = file("A\r\n"),
+       .keys = {{"", cannotKeep("games.ini", 1, "no \"==\" in the line"), false, true, 300},
+                {"\r", ""}},
+       .status = 1},
+      {.name = "SharedConsoleDoesNotWait", .only_on_windows = "cmd shares a console only under Windows",
+       .args = {"--kep"}, .shared_console = true, .status = 2},
+      {.name = "EditMenusKeeps", .only_on_windows = kCmdFile, .edit_menus = true, .games = file(kKeptGames),
+       .keys = {{"", kKeepMenu}, {"5\r", kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose},
+                {"7\r", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // after a save too
+      {.name = "EditMenusWaitsAfterARefusal", .only_on_windows = kCmdFile, .edit_menus = true, .games = file("A\r\n"),
+       .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // cmd's pause, in Wine's words
+  };
+}
+
+// What a terminal shows, line by line: escape sequences (a Windows console
+// host hides and shows the cursor, and erases to the end of a line instead of
+// writing trailing spaces) and CRs dropped, trailing spaces cut.
+std::string screenText(std::string_view raw) {
+  std::string text;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\x1b' && i + 1 < raw.size() && raw[i + 1] == '[') {
+      for (i += 2; i < raw.size() && !(raw[i] >= '@' && raw[i] <= '~');) ++i;
+      continue;
+    }
+    if (raw[i] == '\r') continue;
+    if (raw[i] == '\n')
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+    text += raw[i];
+  }
+  return text;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The keys of `typed`, one UTF-8 character each.
+std::vector<std::string> keysOf(const std::string& typed) {
+  std::vector<std::string> keys;
+  for (const char c : typed) {
+    if ((static_cast<unsigned char>(c) & 0xc0) == 0x80 && !keys.empty()) keys.back() += c;
+    else keys.emplace_back(1, c);
+  }
+  return keys;
+}
+
+class Console : public testing::TestWithParam<ConsoleCase> {};
+
+TEST_P(Console, Session) {
+  const ConsoleCase& c = GetParam();
+  if (targetIsWindows() && c.not_on_windows != nullptr) GTEST_SKIP() << c.not_on_windows;
+  if (!targetIsWindows() && c.only_on_windows != nullptr) GTEST_SKIP() << c.only_on_windows;
+  std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
+  ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
+  Scratch scratch;
+  if (c.shared_console || c.edit_menus) {
+    fs::path started = command.back();
+    if (c.edit_menus) {
+      for (const char* file : {"halvane-menu.exe", "Edit menus.cmd"})
+        fs::copy_file(fs::path(command.back()).parent_path() / file, scratch.folder / file);
+      started = scratch.folder / "Edit menus.cmd";
+    }
+    std::string windows_path = "Z:" + started.string();
+    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
+    // The cmd of the program's own bitness: a 64-bit build runs under wine64.
+    const bool wine64 = endsWith(command.front(), "wine64");
+    command.back() = wine64 ? "C:\\windows\\system32\\cmd.exe" : "C:\\windows\\syswow64\\cmd.exe";
+    command.insert(command.end(), {"/c", windows_path});
+  }
+  command.insert(command.end(), c.args.begin(), c.args.end());
+  fs::create_directories(scratch.folder / "hvn" / "ini");
+  create(scratch.folder, "games.ini", c.games);
+  create(scratch.folder, "apps.ini", c.apps);
+
+  Child child = startProgram(command, scratch.folder, scratch.errors, {.terminal = true});
+  // Wine's console host takes keys one at a time once it has switched the
+  // terminal out of line mode; keys sent before would reach it as a line.
+  if (targetIsWindows() && !c.keys.empty()) {
+    ASSERT_TRUE(converse(child, "", [&](const std::string&) { return inRawMode(child); }, timeoutMs()));
+  }
+  for (const Keys& step : c.keys) {
+    for (const std::string& key : step.pasted ? std::vector<std::string>{step.typed} : keysOf(step.typed))
+      ASSERT_TRUE(converse(child, key, [](const std::string&) { return true; }, timeoutMs()));
+    const std::string shown = screenText(inFolder(step.shown, scratch.folder));
+    const auto arrived = [&](const std::string& out) {
+      return endsWith(screenText(step.on_errors ? contentOf(scratch.errors) : out), shown);
+    };
+    ASSERT_TRUE(converse(child, "", arrived, timeoutMs()))
+        << "waited for: " << shown << "\nscreen: " << screenText(child.output);
+    if (step.still_running_ms > 0) {
+      usleep(step.still_running_ms * 1000);
+      EXPECT_TRUE(isRunning(child)) << "the program did not wait for Enter";
+    }
+  }
+  const int status = finish(child, "", timeoutMs());
+  EXPECT_NE(status, -1) << "the program did not end; screen: " << screenText(child.output);
+  if (c.status) {
+    EXPECT_EQ(status, *c.status);
+  }
+  EXPECT_EQ(describe(observe(scratch.folder, "games.ini")), describe(c.games_after.value_or(c.games)));
+  EXPECT_EQ(describe(observe(scratch.folder, "apps.ini")), describe(c.apps_after.value_or(c.apps)));
+  EXPECT_EQ(strayFiles(scratch.folder), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(AtTheConsole, Console, testing::ValuesIn(consoleCases()),
+                         [](const testing::TestParamInfo<ConsoleCase>& info) { return info.param.name; });
+
+}  // namespace
