@@ -12,7 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string>
 #ifdef _WIN32
 #include <thread>
 #define WIN32_LEAN_AND_MEAN
@@ -28,8 +30,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 #endif
-#include <optional>
-#include <string>
 
 #include "catalogue/menu_files.h"
 #include "platform/platform.h"
@@ -454,7 +454,6 @@ FilesWrite replaceAsNobody(const FileReplacement* files, int count) {
 }
 #endif
 
-
 const WriterCase kWriterCases[] = {
     // What stands at the names.
     {.what = "both replaced", .same_files = ""},
@@ -744,8 +743,10 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
   }
   if (c.same_files != nullptr) {
     const auto same = [](const FileIdentity& a, const FileIdentity& b) { return a.device == b.device && a.file == b.file; };
-    const std::string now = std::string(same(apps_was, identityOf(ini / "apps.ini")) ? "apps.ini" : "") +
-                            (same(games_was, identityOf(ini / "games.ini")) ? "games.ini" : "");
+    const bool apps_same = same(apps_was, identityOf(ini / "apps.ini"));
+    const bool games_same = same(games_was, identityOf(ini / "games.ini"));
+    const std::string now = std::string(apps_same ? "apps.ini" : "") + (apps_same && games_same ? " " : "") +
+                            (games_same ? "games.ini" : "");
     EXPECT_EQ(now, c.same_files) << "the files that are still the files they were";
   }
   if (c.inspect != nullptr) {

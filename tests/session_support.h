@@ -116,11 +116,7 @@ inline const Reason kNoSpace{"No space left on device", "Disk full"};
 inline const Reason kIsFolder{"Is a directory", "Access denied"};
 inline const Reason kReadOnly{"Permission denied", "Access denied"};
 inline const Reason kNoReader{"No such device or address", ""};
-inline const Reason kHeld{"", "Sharing violation"};
-inline const Reason kIo{"Input/output error", ""};
 inline const Reason kNotPermitted{"Operation not permitted", ""};
-inline const Reason kLinkSwappedIn{"Too many levels of symbolic links", ""};
-inline const Reason kMapped{"", "File has a user-mapped section"};
 inline const Reason kQuota{"Disk quota exceeded", ""};
 inline const Reason kNoSuchFile{"No such file or directory", "No such file or directory"};
 inline const Reason kSwapped{"Resource temporarily unavailable", ""};  // another file took the name meanwhile
