@@ -484,6 +484,21 @@ int writeCopy(const Place& place, std::string_view contents, const Ready* like, 
 
 // ---- The backup --------------------------------------------------------------
 
+// Whether a backup may take its name beside the file at `place`: not over a
+// folder, nor, in a sticky folder, over another user's file this user may
+// not replace. Judged before either file changes, so that such a name stops
+// the save with nothing written rather than half-way. Returns 0 or the error
+// the rename would meet.
+int judgeBackupName(const Place& place) {
+  const std::string name = place.name + std::string(kBackupSuffix);
+  struct stat at_name;
+  if (fstatat(place.folder.fd, name.c_str(), &at_name, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : errno;
+  if (S_ISDIR(at_name.st_mode)) return EISDIR;
+  const bool sticky = (place.folder_info.st_mode & S_ISVTX) != 0;
+  const uid_t me = geteuid();
+  return sticky && me != 0 && at_name.st_uid != me && place.folder_info.st_uid != me ? EPERM : 0;
+}
+
 // Where the old file holds anything but blank lines and is to change, copies
 // its bytes beside it, flushed, with its permission bits and, where this user
 // may give it, its owner and group. Read through a second descriptor of the
@@ -507,6 +522,7 @@ int writeBackup(Ready& ready, std::string_view contents, bool folder_keeps_entri
   backup_failed = true;
   // The backup could never take its name there.
   if (folder_keeps_entries) return EPERM;
+  if (const int error = judgeBackupName(place); error != 0) return error;
   Descriptor copy(createTemporary(place, place.name + std::string(kBackupSuffix), ready.backup, 0600));
   if (copy.fd < 0) return errno;
   int error = fchmod(copy.fd, ready.old.st_mode & 0777) == 0 ? 0 : errno;

@@ -378,6 +378,25 @@ DWORD readWhole(HANDLE file, char (&block)[16 * 1024], Take take) {
   return error;
 }
 
+// Whether a backup may take its name beside the file at `path`: not over a
+// folder, nor over a file marked read-only, which no rename replaces. Judged
+// before either file changes, so that such a name stops the save with
+// nothing written rather than half-way.
+DWORD judgeBackupName(const char* path) {
+  char name[MAX_PATH];
+  const std::string_view file = path;
+  if (file.size() + kBackupSuffix.size() >= sizeof name) return ERROR_FILENAME_EXCED_RANGE;
+  file.copy(name, file.size());
+  kBackupSuffix.copy(name + file.size(), kBackupSuffix.size());
+  name[file.size() + kBackupSuffix.size()] = '\0';
+  const DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
 // Where the file holds anything but blank lines and is to change, copies its
 // bytes beside it, flushed, with its attributes, owner and group. Returns why the
 // file could not be read or (with `backup_failed`) no backup could be made.
@@ -405,6 +424,10 @@ DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, boo
       judgeOldBytes(judged, bytes, static_cast<std::uint64_t>(offset), contents);
       return DWORD{ERROR_SUCCESS};
     });
+  }
+  if (error == ERROR_SUCCESS && judged.holds_text && judged.differs) {
+    backup_failed = true;
+    error = judgeBackupName(ready.path);
   }
   if (error == ERROR_SUCCESS && judged.holds_text && judged.differs) {
     Handle copy;

@@ -141,7 +141,18 @@ std::string contentOf(const fs::path& path) {
   return all.str();
 }
 
+// A folder at games.ini.bak, the game menu's backup's name.
+std::string folderAtGamesBackup() {
+  return fs::create_directory(fs::path("hvn") / "ini" / "games.ini.bak") ? "" : "cannot make the folder";
+}
+
 #ifdef _WIN32
+// A file marked read-only at games.ini.bak, which no rename replaces.
+std::string readOnlyGamesBackup() {
+  std::ofstream("hvn\\ini\\games.ini.bak", std::ios::binary) << "Older==o\r\n";
+  return SetFileAttributesA("hvn\\ini\\games.ini.bak", FILE_ATTRIBUTE_READONLY) ? "" : "cannot mark it read-only";
+}
+
 // What another program does to a file as a Windows user works: holds it
 // without sharing (a scanner, a sync client), maps it (a preview pane),
 // hides it, gives it a DACL of its own. Done here, in the table's process.
@@ -394,6 +405,14 @@ std::string rootsFileInNobodysFolder() {
   return lchown("hvn/ini/apps.ini", 0, 0) == 0 ? "" : std::strerror(errno);
 }
 
+// The sticky folder above, with root's games.ini.bak in it, which nobody may
+// not replace.
+std::string othersBackupInStickyFolder() {
+  if (const std::string why = stickyFolder(); !why.empty()) return why;
+  std::ofstream("hvn/ini/games.ini.bak", std::ios::binary) << "Older==o\r\n";
+  return {};
+}
+
 // hvn/ini is nobody's drop box (mode 0300: written, never listed).
 std::string dropBoxFolder() {
   if (const std::string why = nobodysFolder(); !why.empty()) return why;
@@ -503,7 +522,14 @@ const WriterCase kWriterCases[] = {
      .failed = 0, .written = 0, .words = "apps.ini: Input/output error", .words_on_windows = "apps.ini: I/O device error"},
     {.what = "a vanished file's folder not flushed: said", .layout = Layout::kAppsVanished, .fails = kFolderUnflushed,
      .failed = 0, .words = "apps.ini: Input/output error"},
+    // What stands at a backup's name is judged before either file changes.
+    {.what = "a folder at the game menu's backup: nothing written", .failed = 1, .written = 0,
+     .words = "games.ini.bak: Is a directory", .words_on_windows = "games.ini.bak: Access denied",
+     .prepare = folderAtGamesBackup},
 #ifdef _WIN32
+    {.what = "a read-only file at the game menu's backup: nothing written", .failed = 1, .written = 0,
+     .words_on_windows = "games.ini.bak: Access denied", .games_backup = "Older==o\r\n",
+     .prepare = readOnlyGamesBackup},
     // Other programs at work on a file, and what Windows keeps of it. Wine
     // lets a held file be replaced by a rename, so only writing in place
     // shows the wait there.
@@ -534,6 +560,9 @@ const WriterCase kWriterCases[] = {
     {.what = "a folder's default ACL not handed to the menu", .prepare = defaultAclFolder,
      .inspect = ownersAclAndAttribute,
      .inspected = "apps.ini root:2000 660, games.ini root:root 644; user::rw- group::rw- other::---  ; note=hi"},
+    {.what = "another user's file at the backup's name in a sticky folder: nothing written", .failed = 1,
+     .written = 0, .words = "games.ini.bak: Operation not permitted", .games_backup = "Older==o\r\n",
+     .prepare = othersBackupInStickyFolder, .as_nobody = true},
     {.what = "a drop-box folder saved by its user", .prepare = dropBoxFolder, .as_nobody = true},
     {.what = "nobody's own absolute link followed", .prepare = ownAbsoluteLink, .as_nobody = true},
     {.what = "nobody's own file in a shared group folder saved", .prepare = sharedGroupFolder, .as_nobody = true},
