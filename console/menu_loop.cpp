@@ -373,6 +373,8 @@ void sayNotWritten(ConsoleStream& console, const FilesWrite& result) {
     if (result.backup_failed) writeTexts(console, {", and 7 again writes without a backup"});
   } else if (result.written <= result.failed) {
     writeTexts(console, {"; ", kWritten[0].path, " was written"});
+    if (result.backup_kept[0] != '\0')
+      writeTexts(console, {"; the old ", kWritten[result.failed].noun, " menu is also kept in ", result.backup_kept});
   }
   writeTexts(console, {"\n"});
 }
@@ -438,8 +440,8 @@ struct Session {
 // Writes both menu files; true when both were written, which is then said
 // (with --keep on the console; otherwise on standard error at a console).
 // A failure is said, and the session goes on with every entry, so the user
-// can mend the cause and write again. Once a backup could not be made, the
-// files are written without one.
+// can mend the cause and write again. Once a backup could not be made and
+// the user was told so, that file is written without one.
 bool writeFiles(Session& session) {
   ConsoleStream& console = session.console;
   if (session.keep_menus && !unchangedElsewhere(console, session.watched)) return false;
@@ -455,7 +457,9 @@ bool writeFiles(Session& session) {
     return true;
   }
   sayNotWritten(console, result);
-  if (result.backup_failed) session.backup[0] = session.backup[1] = false;
+  // Only a save that said so ("7 again writes without a backup") writes
+  // without one, and only the file whose backup could not be made.
+  if (result.backup_failed && result.written == 0) session.backup[result.failed] = false;
   // What the files hold now is what the session knows of them: a file this
   // save wrote, or left as it was.
   if (session.keep_menus)

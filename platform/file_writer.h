@@ -43,6 +43,10 @@ struct FilesWrite {
   bool mixed = false;  // file `failed` holds neither its old contents nor its new
   bool backed_up[kMaxReplacedFiles] = {};
   char copy_left[288] = "";
+  // Where file `failed`'s backup could not take its name after an earlier
+  // file was written, the old contents made ready for it stay beside the
+  // file under this name, which is not removed; empty otherwise.
+  char backup_kept[288] = "";
   char words[kWordsSize] = "";
 };
 

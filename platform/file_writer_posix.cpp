@@ -672,6 +672,12 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
     if (const int error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed, not_flushed); error != 0) {
       fail(i, error);
       result.mixed = ready[i].mixed;
+      // An earlier file is written: the old contents made ready as this
+      // one's backup are kept where they are, and named.
+      if (result.backup_failed && i > 0 && !ready[i].backup.empty()) {
+        ready[i].backup.copy(result.backup_kept, sizeof result.backup_kept - 1);
+        ready[i].backup.clear();
+      }
       break;
     }
     result.written = i + 1;

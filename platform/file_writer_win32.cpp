@@ -527,16 +527,22 @@ DWORD takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& 
   return writeInPlace(ready.path, contents, ready.mixed);
 }
 
-// Removes the temporary file `name`, if any; one that stays is named in
-// `result` as it stands beside the file, after the last backslash.
-void dropTemporary(char (&name)[MAX_PATH], FilesWrite& result) {
-  if (removeTemporary(name) || result.copy_left[0] != '\0') return;
+// Puts the temporary file `name` in `named` as it stands beside the file,
+// after the last backslash.
+void nameBeside(const char* name, char (&named)[288]) {
   const char* base = name;
   for (const char* at = name; *at != '\0'; ++at)
     if (*at == '\\' || *at == '/') base = at + 1;
   std::size_t size = 0;
-  for (; base[size] != '\0' && size + 1 < sizeof result.copy_left; ++size) result.copy_left[size] = base[size];
-  result.copy_left[size] = '\0';
+  for (; base[size] != '\0' && size + 1 < sizeof named; ++size) named[size] = base[size];
+  named[size] = '\0';
+}
+
+// Removes the temporary file `name`, if any; one that stays is named in
+// `result`.
+void dropTemporary(char (&name)[MAX_PATH], FilesWrite& result) {
+  if (removeTemporary(name) || result.copy_left[0] != '\0') return;
+  nameBeside(name, result.copy_left);
 }
 
 
@@ -607,6 +613,12 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
         error != ERROR_SUCCESS) {
       fail(i, error);
       result.mixed = ready[i].mixed;
+      // An earlier file is written: the old contents made ready as this
+      // one's backup are kept where they are, and named.
+      if (result.backup_failed && i > 0 && ready[i].backup[0] != '\0') {
+        nameBeside(ready[i].backup, result.backup_kept);
+        ready[i].backup[0] = '\0';
+      }
       break;
     }
     result.written = i + 1;

@@ -83,6 +83,18 @@ std::string backupsOf(const fs::path& folder) {
   return text;
 }
 
+// The old game menu kept under a name of its own ("kept: <its bytes>",
+// removed once read), then the backups.
+std::string keptAndBackups(const fs::path& folder) {
+  std::string kept;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder / "hvn" / "ini"))
+    if (entry.path().filename().string().rfind("games.ini.bak.", 0) == 0) {
+      kept = contentOf(entry.path().string());
+      fs::remove(entry.path());
+    }
+  return "kept: " + kept + backupsOf(folder);
+}
+
 const passwd* nobodyAsRoot() { return getuid() == 0 ? getpwnam("nobody") : nullptr; }
 const char* const kNeedsNobody = "handing files to user nobody takes root and that user";
 
@@ -278,12 +290,22 @@ std::vector<Case> cases() {
       {.name = "FullFileSystemKeepsOldFile", .input = fill_apps + "7\n7\n",
        .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini.bak", kNoSpace, kNoBackup) + kMenu +
                  couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1, .prepare = smallDisk},
-      // A backup that cannot be made is said, and 7 again writes without.
+      // A backup that cannot take its name once the app menu is written:
+      // the old game menu is kept beside it, and 7 again keeps a backup.
+      {.name = "BackupKeptAfterAHalfSave", .not_on_windows = kPreloaded, .input = "3 A e:\\a\n7\n7\n",
+       .start = {.fault = "renameat games.ini's backup EXDEV"},
+       .output = kMenu + kAddGame + kMenu + "Could not write " + location("games.ini") +
+                 ".bak: Invalid cross-device link; " + location("apps.ini") +
+                 " was written; the old game menu is also kept in games.ini.bak.XXXXXX\n" + kMenu,
+       .games_after = file("A==e:\\a\r\n"), .apps_after = file(""),
+       .look = {keptAndBackups, "kept: " + kOldGames + "games.ini.bak: " + kOldGames + ", apps.ini.bak: " + kOldApps}},
+      // A backup that cannot be made is said, and 7 again writes that menu
+      // without one; the other keeps its backup.
       {.name = "BackupBlockedThenWrittenWithout", .input = "4 B e:\\b\n7\n7\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kIsFolder, kNoBackup) + kMenu,
        .games_after = file(""), .apps_after = file("B==e:\\b\r\n"), .status = 0,
        .prepare = [](const fs::path& folder, Scratch&) -> std::string { return fs::create_directory(menuPath(folder, "apps.ini.bak")) ? "" : "no folder"; },
-       .look = {backupsOf, "apps.ini.bak: folder"}},
+       .look = {backupsOf, "games.ini.bak: " + kOldGames + ", apps.ini.bak: folder"}},
       // Another user's links and folders: root in a folder nobody controls.
       // A link or file that another user could have planted is neither read
       // nor written, and the refusal says which step and whose.
@@ -304,9 +326,11 @@ std::vector<Case> cases() {
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kQuota, kNoBackup) + kMenu +
                  couldNotWrite("apps.ini", kQuota) + kMenu,
        .status = 1, .prepare = btrfsWithQuota},
+      // Each file is written without a backup only once a 7 said so of it.
       {.name = "AppendOnlyFolderLeavesNoCopies", .not_on_windows = "Windows has no append-only folders",
-       .input = "4 B e:\\b\n7\n7\n",
-       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kNotPermitted, kNoBackup) + kMenu,
+       .input = "4 B e:\\b\n7\n7\n7\n",
+       .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kNotPermitted, kNoBackup) + kMenu +
+                 couldNotWrite("games.ini.bak", kNotPermitted, kNoBackup) + kMenu,
        .games_after = file(""),
        .apps_after = file("B==e:\\b\r\n"), .prepare = appendOnlyFolder},
 
@@ -586,7 +610,9 @@ TEST_P(EndToEnd, Session) {
   }
   const int status = finish(child, input, timeoutMs());
 
-  EXPECT_EQ(child.output, onConsole(c.output));
+  // A temporary file's name, which the program makes at random, as XXXXXX.
+  const std::regex temporary("(\\.bak\\.)([A-Za-z0-9]{6}|[0-9a-f]{8})\\b");
+  EXPECT_EQ(std::regex_replace(child.output, temporary, "$1XXXXXX"), onConsole(c.output));
   if (c.errors) {
     EXPECT_EQ(programErrors(scratch.errors), onConsole(inFolder(*c.errors, folder)));
   }

@@ -255,11 +255,17 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
         EXPECT_TRUE(!tagged || (getxattr((ini / file).c_str(), "user.hvn", tag, sizeof tag) == 4 &&
                                 std::string_view(tag, 4) == "kept"))
             << file << " lost its extended attribute";
-      // A copy may be left by a kill, or where the message names it.
+      // A copy may be left by a kill, or where the message names it (a copy
+      // that could not be removed, or an old menu kept when its backup could
+      // not take its name); a kept one holds the old menu.
       std::vector<std::string> stray = strayFiles(scratch.folder);
       std::erase_if(stray, [&](const std::string& name) {
+        const std::string base = fs::path(name).filename().string();
+        const bool kept = output.find("is also kept in " + base) != std::string::npos;
+        EXPECT_TRUE(!kept || readsAs(contentOf((scratch.folder / name).string()), base[0] == 'g' ? old_games : old_apps))
+            << name;
         return std::regex_match(name, temporary) &&
-               (action == "kill" || output.find("its copy " + fs::path(name).filename().string()) != std::string::npos);
+               (action == "kill" || kept || output.find("its copy " + base) != std::string::npos);
       });
       if (action == "kill") {
         EXPECT_EQ(status, 128 + SIGKILL);
@@ -298,6 +304,7 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
         // The reason is the error made to happen: the system's words for it.
         std::string line = output.substr(message, output.find('\n', message) - message + 1);
         line = std::regex_replace(line, std::regex("; its copy [a-z]+\\.ini(\\.bak)?\\.\\w+ could not be removed"), "");
+        line = std::regex_replace(line, std::regex("; the old [a-z]+ menu is also kept in \\S+"), "");
         line = std::regex_replace(line, std::regex("(\\.bak)?: (.*); (nothing was written.*|\\S+ was written)"), ": $2");
         std::vector<std::string> words;
         for (const auto& [name, number] : kErrorNumbers)

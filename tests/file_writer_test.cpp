@@ -81,6 +81,8 @@ const Failure kFolderUnflushed{"fsync ini/ EIO", ""};
 const Failure kFolderUnopened{"openat ini/ after renameat apps.ini's copy EIO", ""};
 const Failure kFolderUnclosed{"close ini/ after fsync ini/ EIO", ""};
 const Failure kBackupNotMoved{"renameat apps.ini's backup EXDEV", "MoveFileExA apps.ini's backup ERROR_NOT_SAME_DEVICE"};
+const Failure kGamesBackupNotMoved{"renameat games.ini's backup EXDEV",
+                                   "MoveFileExA games.ini's backup ERROR_NOT_SAME_DEVICE"};
 // A write in place that takes half, then finds the disk full.
 const Failure kShortThenFull{"pwritev apps.ini short,pwritev apps.ini EDQUOT",
                              "WriteFile apps.ini short,WriteFile apps.ini ERROR_DISK_FULL"};
@@ -131,6 +133,7 @@ struct WriterCase {
   const char* inspected = "";
   bool as_nobody = false;  // the save runs as user nobody, as a user who is not root
   const char* run = "";    // the shell command of a "run" fault, as another process would
+  bool kept = false;       // the failed file's old menu is kept beside it, under a name of its own
 };
 
 std::string contentOf(const fs::path& path) {
@@ -508,6 +511,9 @@ const WriterCase kWriterCases[] = {
     {.what = "a folder not closed after its flush: no failure", .fails = kFolderUnclosed, .same_files = ""},
     {.what = "a backup that cannot take its name", .fails = kBackupNotMoved, .failed = 0, .written = 0,
      .words = "apps.ini.bak: Invalid cross-device link", .words_on_windows = "apps.ini.bak: Not same device"},
+    {.what = "a backup that cannot take its name once the other file is written: kept", .fails = kGamesBackupNotMoved,
+     .failed = 1, .written = 1, .words = "games.ini.bak: Invalid cross-device link",
+     .words_on_windows = "games.ini.bak: Not same device", .kept = true},
     {.what = "a write in place cut short, then failed, puts the old menu back", .layout = Layout::kAppsLongHardLinked,
      .fails = kShortThenFull, .failed = 0, .written = 0, .words = "apps.ini: Disk quota exceeded",
      .words_on_windows = "apps.ini: Disk full", .apps_backup = kLongApps},
@@ -788,10 +794,14 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
   const std::string older = c.layout == Layout::kOlderBackups ? kOlder : "";
   EXPECT_EQ(contentOf(ini / "apps.ini.bak"), c.apps_backup.value_or(backup(0, old_apps) + (backup(0, old_apps).empty() ? older : "")));
   EXPECT_EQ(contentOf(ini / "games.ini.bak"), c.games_backup.value_or(backup(1, old_games) + (backup(1, old_games).empty() ? older : "")));
+  EXPECT_EQ(write.backup_kept[0] != '\0', c.kept) << write.backup_kept;
+  if (c.kept) {
+    EXPECT_EQ(contentOf(ini / write.backup_kept), c.failed == 0 ? old_apps : old_games);
+  }
   for (const auto& entry : fs::directory_iterator(ini)) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "apps.ini" || name == "games.ini" || name == "apps.ini.bak" || name == "games.ini.bak" ||
-                name == "other-name-apps.ini")
+                name == "other-name-apps.ini" || name == write.backup_kept)
         << name << " left";
   }
 }
