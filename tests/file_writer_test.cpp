@@ -134,6 +134,7 @@ struct WriterCase {
   bool as_nobody = false;  // the save runs as user nobody, as a user who is not root
   const char* run = "";    // the shell command of a "run" fault, as another process would
   bool kept = false;       // the failed file's old menu is kept beside it, under a name of its own
+  bool again = false;      // a second save, once the row's hold is let go, writes both
 };
 
 std::string contentOf(const fs::path& path) {
@@ -541,8 +542,8 @@ const WriterCase kWriterCases[] = {
     // shows the wait there.
     {.what = "a brief hold is waited for", .layout = Layout::kAppsHardLinked, .same_files = "apps.ini",
      .prepare = holdAppsBriefly},
-    {.what = "a long hold fails the save", .layout = Layout::kAppsHardLinked, .failed = 0, .written = 0,
-     .words_on_windows = "apps.ini: Sharing violation", .prepare = holdApps},
+    {.what = "a long hold fails the save, and once let go it saves", .layout = Layout::kAppsHardLinked, .failed = 0,
+     .written = 0, .words_on_windows = "apps.ini: Sharing violation", .prepare = holdApps, .again = true},
     {.what = "a mapped file reads as the new menu and blank lines", .failed = 0, .written = 0,
      .words_on_windows = "apps.ini: File has a user-mapped section",
      .apps_after = kNewApps + "\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n",
@@ -803,6 +804,11 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
     EXPECT_TRUE(name == "apps.ini" || name == "games.ini" || name == "apps.ini.bak" || name == "games.ini.bak" ||
                 name == "other-name-apps.ini" || name == write.backup_kept)
         << name << " left";
+  }
+  if (c.again) {
+    const FilesWrite second = replaceFiles(files, 2);
+    EXPECT_EQ(second.written, 2) << second.words;
+    EXPECT_EQ(contentOf(ini / "apps.ini"), kNewApps);
   }
 }
 
