@@ -165,7 +165,12 @@ int findPlace(const char* path, Place& place) {
     Descriptor next(openat(place.folder.fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info;
     if (next.fd < 0 || fstat(next.fd, &info) != 0) return errno;
-    if (part == ".." || info.st_dev == place.folder_info.st_dev)
+    // A folder of this user's own, reached by a plain entry rather than a
+    // link, was put there by this user: the owner of the folder it stands in
+    // may rename entries there, but cannot make a folder of someone else's.
+    // Root keeps to the stricter rule: no step from another user's folder.
+    const bool own = part != ".." && geteuid() != 0 && info.st_uid == geteuid();
+    if (!own && (part == ".." || info.st_dev == place.folder_info.st_dev))
       if (const int error = judgeStep(place, previous_where, previous, where, info); error != 0) return error;
     place.folder.reset(next.fd);
     next.fd = -1;

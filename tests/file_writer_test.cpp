@@ -417,6 +417,15 @@ std::string othersBackupInStickyFolder() {
   return {};
 }
 
+// The folder the save starts in is user 64001's, shared with nobody's group
+// (2775); hvn, hvn/ini and the menu files in it are nobody's own.
+std::string ownFolderInOthersGroupFolder() {
+  if (nobody() == nullptr) return kNeedsNobody;
+  for (const fs::path& path : {fs::path("hvn"), kIni, kIni / "apps.ini", kIni / "games.ini"})
+    if (lchown(path.c_str(), nobody()->pw_uid, nobody()->pw_gid) != 0) return std::strerror(errno);
+  return chown(".", 64001, nobody()->pw_gid) == 0 && chmod(".", 02775) == 0 ? "" : std::strerror(errno);
+}
+
 // hvn/ini is nobody's drop box (mode 0300: written, never listed).
 std::string dropBoxFolder() {
   if (const std::string why = nobodysFolder(); !why.empty()) return why;
@@ -570,6 +579,8 @@ const WriterCase kWriterCases[] = {
     {.what = "another user's file at the backup's name in a sticky folder: nothing written", .failed = 1,
      .written = 0, .words = "games.ini.bak: Operation not permitted", .games_backup = "Older==o\r\n",
      .prepare = othersBackupInStickyFolder, .as_nobody = true},
+    {.what = "nobody's own folder in another member's group folder saved", .prepare = ownFolderInOthersGroupFolder,
+     .as_nobody = true},
     {.what = "a drop-box folder saved by its user", .prepare = dropBoxFolder, .as_nobody = true},
     {.what = "nobody's own absolute link followed", .prepare = ownAbsoluteLink, .as_nobody = true},
     {.what = "nobody's own file in a shared group folder saved", .prepare = sharedGroupFolder, .as_nobody = true},
