@@ -489,15 +489,17 @@ int writeCopy(const Place& place, std::string_view contents, const Ready* like, 
 
 // ---- The backup --------------------------------------------------------------
 
+// The name the backup of the file at `place` takes beside it.
+std::string backupNameOf(const Place& place) { return place.name + std::string(kBackupSuffix); }
+
 // Whether a backup may take its name beside the file at `place`: not over a
 // folder, nor, in a sticky folder, over another user's file this user may
 // not replace. Judged before either file changes, so that such a name stops
 // the save with nothing written rather than half-way. Returns 0 or the error
 // the rename would meet.
 int judgeBackupName(const Place& place) {
-  const std::string name = place.name + std::string(kBackupSuffix);
   struct stat at_name;
-  if (fstatat(place.folder.fd, name.c_str(), &at_name, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : errno;
+  if (fstatat(place.folder.fd, backupNameOf(place).c_str(), &at_name, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : errno;
   if (S_ISDIR(at_name.st_mode)) return EISDIR;
   const bool sticky = (place.folder_info.st_mode & S_ISVTX) != 0;
   const uid_t me = geteuid();
@@ -528,7 +530,7 @@ int writeBackup(Ready& ready, std::string_view contents, bool folder_keeps_entri
   // The backup could never take its name there.
   if (folder_keeps_entries) return EPERM;
   if (const int error = judgeBackupName(place); error != 0) return error;
-  Descriptor copy(createTemporary(place, place.name + std::string(kBackupSuffix), ready.backup, 0600));
+  Descriptor copy(createTemporary(place, backupNameOf(place), ready.backup, 0600));
   if (copy.fd < 0) return errno;
   int error = fchmod(copy.fd, ready.old.st_mode & 0777) == 0 ? 0 : errno;
   [[maybe_unused]] const int refused = fchown(copy.fd, ready.old.st_uid, ready.old.st_gid);
@@ -592,8 +594,7 @@ int makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) {
 int takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& backup_failed, int& unflushed) {
   const Place& place = ready.place;
   if (!ready.backup.empty()) {
-    const std::string backup_name = place.name + std::string(kBackupSuffix);
-    if (renameat(place.folder.fd, ready.backup.c_str(), place.folder.fd, backup_name.c_str()) != 0) {
+    if (renameat(place.folder.fd, ready.backup.c_str(), place.folder.fd, backupNameOf(place).c_str()) != 0) {
       backup_failed = true;
       return errno;
     }

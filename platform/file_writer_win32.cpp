@@ -378,17 +378,24 @@ DWORD readWhole(HANDLE file, char (&block)[16 * 1024], Take take) {
   return error;
 }
 
+// The name the backup of the file at `path` takes: `path` and ".bak". False
+// where that is longer than a path may be.
+bool backupNameOf(const char* path, char (&name)[MAX_PATH]) {
+  const std::string_view file = path;
+  if (file.size() + kBackupSuffix.size() >= sizeof name) return false;
+  file.copy(name, file.size());
+  kBackupSuffix.copy(name + file.size(), kBackupSuffix.size());
+  name[file.size() + kBackupSuffix.size()] = '\0';
+  return true;
+}
+
 // Whether a backup may take its name beside the file at `path`: not over a
 // folder, nor over a file marked read-only, which no rename replaces. Judged
 // before either file changes, so that such a name stops the save with
 // nothing written rather than half-way.
 DWORD judgeBackupName(const char* path) {
   char name[MAX_PATH];
-  const std::string_view file = path;
-  if (file.size() + kBackupSuffix.size() >= sizeof name) return ERROR_FILENAME_EXCED_RANGE;
-  file.copy(name, file.size());
-  kBackupSuffix.copy(name + file.size(), kBackupSuffix.size());
-  name[file.size() + kBackupSuffix.size()] = '\0';
+  if (!backupNameOf(path, name)) return ERROR_FILENAME_EXCED_RANGE;
   const DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
@@ -427,11 +434,10 @@ DWORD writeBackup(Ready& ready, DWORD attributes, std::string_view contents, boo
   }
   if (error == ERROR_SUCCESS && judged.holds_text && judged.differs) {
     backup_failed = true;
-    error = judgeBackupName(ready.path);
-  }
-  if (error == ERROR_SUCCESS && judged.holds_text && judged.differs) {
     Handle copy;
-    error = createTemporary({ready.path, kBackupSuffix}, carriedAttributes(attributes), ready.backup, copy);
+    error = judgeBackupName(ready.path);
+    if (error == ERROR_SUCCESS)
+      error = createTemporary({ready.path, kBackupSuffix}, carriedAttributes(attributes), ready.backup, copy);
     if (error == ERROR_SUCCESS) {
       error = readWhole(old, block, [&](std::string_view bytes, LONGLONG offset) {
         return writeAt(copy.handle, bytes.data(), static_cast<DWORD>(bytes.size()), offset);
@@ -500,11 +506,9 @@ DWORD moveTemporary(char (&from)[MAX_PATH], const char* to, DWORD flags) {
 DWORD takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& backup_failed, DWORD& late) {
   if (ready.backup[0] != '\0') {
     char backup_name[MAX_PATH];
-    const std::string_view name = ready.path;
-    const std::size_t size = name.copy(backup_name, name.size());
-    kBackupSuffix.copy(backup_name + size, kBackupSuffix.size());
-    backup_name[size + kBackupSuffix.size()] = '\0';
-    if (const DWORD error = moveTemporary(ready.backup, backup_name, MOVEFILE_REPLACE_EXISTING);
+    if (const DWORD error = backupNameOf(ready.path, backup_name)
+                                ? moveTemporary(ready.backup, backup_name, MOVEFILE_REPLACE_EXISTING)
+                                : ERROR_FILENAME_EXCED_RANGE;
         error != ERROR_SUCCESS) {
       backup_failed = true;
       return error;
@@ -544,7 +548,6 @@ void dropTemporary(char (&name)[MAX_PATH], FilesWrite& result) {
   if (removeTemporary(name) || result.copy_left[0] != '\0') return;
   nameBeside(name, result.copy_left);
 }
-
 
 
 // ---- Words -------------------------------------------------------------------
