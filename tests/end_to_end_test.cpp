@@ -584,31 +584,41 @@ TEST_P(EndToEnd, Session) {
 
   StartOptions options = c.start;
   options.unprivileged = unprivileged;
-  Child child = startProgram(command, folder, scratch.errors, options);
-  if (c.pace == Pace::kReaderGone) closeOutput(child);
-  if (c.fault != Fault::kNone) {
-    ASSERT_TRUE(converse(child, "", menuShown, timeoutMs()) && menuShown(child.output))
-        << "no menu appeared; output: " << child.output;
-    applyFault(c.fault, ini);
-  }
-  if (c.pace == Pace::kInputLate) {
-    ASSERT_TRUE(converse(child, "", [](const std::string& out) { return !out.empty(); }, timeoutMs()));
-    usleep(200 * 1000);
-    EXPECT_TRUE(isRunning(child)) << "the program ended before its input arrived";
-  }
-  std::string_view input = c.input;
-  if (c.pace == Pace::kReadLate) {
-    ASSERT_EQ(write(child.input_fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    input = {};
-    usleep(300 * 1000);
-  }
-  if (!c.then.seen.empty()) {
-    const auto seen = [&](const std::string& out) { return out.find(onConsole(c.then.seen)) != std::string::npos; };
-    ASSERT_TRUE(converse(child, input, seen, timeoutMs())) << child.output;
-    ASSERT_EQ(std::system(("cd '" + folder.string() + "' && " + c.then.command).c_str()), 0) << c.then.command;
-    input = c.then.input;
-  }
-  const int status = finish(child, input, timeoutMs());
+  std::optional<Child> running;
+  int status = -1;
+  const auto session = [&] {
+    running.reset();
+    Child& child = running.emplace(startProgram(command, folder, scratch.errors, options));
+    if (c.pace == Pace::kReaderGone) closeOutput(child);
+    if (c.fault != Fault::kNone) {
+      ASSERT_TRUE(converse(child, "", menuShown, timeoutMs()) && menuShown(child.output))
+          << "no menu appeared; output: " << child.output;
+      applyFault(c.fault, ini);
+    }
+    if (c.pace == Pace::kInputLate) {
+      ASSERT_TRUE(converse(child, "", [](const std::string& out) { return !out.empty(); }, timeoutMs()));
+      usleep(200 * 1000);
+      EXPECT_TRUE(isRunning(child)) << "the program ended before its input arrived";
+    }
+    std::string_view input = c.input;
+    if (c.pace == Pace::kReadLate) {
+      ASSERT_EQ(write(child.input_fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+      input = {};
+      usleep(300 * 1000);
+    }
+    if (!c.then.seen.empty()) {
+      const auto seen = [&](const std::string& out) { return out.find(onConsole(c.then.seen)) != std::string::npos; };
+      ASSERT_TRUE(converse(child, input, seen, timeoutMs())) << child.output;
+      ASSERT_EQ(std::system(("cd '" + folder.string() + "' && " + c.then.command).c_str()), 0) << c.then.command;
+      input = c.then.input;
+    }
+    status = finish(child, input, timeoutMs());
+  };
+  session();
+  if (testing::Test::HasFatalFailure()) return;
+  if (status != c.status && wineStartedNothing(*running, scratch.errors)) session();
+  if (testing::Test::HasFatalFailure()) return;
+  const Child& child = *running;
 
   // A temporary file's name, which the program makes at random, as XXXXXX.
   const std::regex temporary("(\\.bak\\.)([A-Za-z0-9]{6}|[0-9a-f]{8})\\b");

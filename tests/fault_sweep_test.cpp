@@ -180,9 +180,7 @@ TEST_P(Faults, EveryCallFailingLeavesEachMenuWhole) {
     Child child = startProgram(program, scratch.folder, scratch.errors,
                                {.fault = faults.c_str(), .list_calls = list});
     int status = finish(child, input, timeoutMs());
-    // Now and then, with many programs starting at once, Wine starts none:
-    // no output, not even the fault library's first words. Once more, then.
-    if (windows && child.output.empty() && contentOf(scratch.errors).empty()) {
+    if (wineStartedNothing(child, scratch.errors)) {
       Child again = startProgram(program, scratch.folder, scratch.errors, {.fault = faults.c_str(), .list_calls = list});
       status = finish(again, input, timeoutMs());
       child.output = again.output;

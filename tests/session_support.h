@@ -358,6 +358,14 @@ inline std::vector<std::string> strayFiles(const fs::path& folder) {
   return stray;
 }
 
+// True when a run left no trace at all: no output, no word on standard
+// error. Now and then, with many programs starting at once, Wine starts
+// none, and such a run is made once more; a program that runs and fails
+// still fails its row.
+inline bool wineStartedNothing(const Child& child, const std::string& errors_path) {
+  return targetIsWindows() && child.output.empty() && contentOf(errors_path).empty();
+}
+
 // A Windows program sees the console's line end as CR LF.
 inline std::string onConsole(const std::string& text) {
   if (!targetIsWindows()) return text;
