@@ -1,12 +1,9 @@
-// How files' whole contents are replaced, on each system: every file is
-// judged and its replacement made ready before any of them changes, the old
-// contents are kept beside each file first, and no file is ever left
-// half-way.
+// How files' whole contents are replaced, on each system, by one algorithm
+// (file_writer.cpp) over each system's steps (file_steps.h).
 #ifndef HALVANE_PLATFORM_FILE_WRITER_H_
 #define HALVANE_PLATFORM_FILE_WRITER_H_
 
 #include <cstddef>
-#include <cstdint>
 #include <string_view>
 
 // Most files replaced together.
@@ -50,32 +47,16 @@ struct FilesWrite {
   char words[kWordsSize] = "";
 };
 
-// Makes each `contents` the whole of its file, the files in order. First
-// every file is found, judged and made ready: its new contents written and
-// flushed beside it, and, where it holds anything but blank lines and is to
-// change, a backup of its old contents beside it (`apps.ini.bak`: a copy with
-// its permission bits, and its owner where this user may give it). Only then
-// does each take its place, so a file that cannot be written leaves every
-// file as it was, and only a failure at the moment a later file takes its
-// place leaves the earlier ones written. The backup takes its name just
-// before the file changes, so a kill leaves the old contents at the file's
-// name or at the backup's.
-//
-// A symbolic link is followed, but never from something another
-// unprivileged user owns (neither root nor this user) to something someone
-// else owns, and a file with several names in a folder others may write is
-// not used: no other user can steer the write to a file of their choosing;
-// the refusal names the step. An ordinary file is
-// replaced whole by a copy that takes the old one's owner, group,
-// permissions, ACL and extended attributes (Windows: its security and
-// attributes). Where no copy can take its place (several names, a device, a
-// bind mount, a folder that takes no new file or lets none be removed,
-// properties a copy cannot be given), the file is written in place: room is
-// made first with blank lines, and the new contents, padded with blank lines
-// to the old length, go in one write before the file is cut, so at every
-// moment the file reads as the old menu or the new one. A file that has
-// vanished is made anew in its own folder, never through a link. A file marked
-// read-only is never written, and no open waits for long.
+// Makes each `contents` the whole of its file, the files in order, so that
+// no file is ever left half-way and no old menu is lost. First every file is
+// found, judged and made ready: its new contents written and flushed beside
+// it, and a backup of old contents worth keeping (`apps.ini.bak`). Only then
+// does each take its place, its backup first, so a file that cannot be
+// written leaves every file as it was, and a kill leaves the old contents at
+// the file's name or at its backup's. No other user can steer the write to a
+// file of their choosing; a file that no copy can replace is written in
+// place, padded so that it reads as the old menu or the new one at every
+// moment. docs/writing-files.md tells each case.
 FilesWrite replaceFiles(const FileReplacement* files, int count);
 
 // Opens the file at `path` for reading, reached and judged as replaceFiles
@@ -85,19 +66,5 @@ FilesWrite replaceFiles(const FileReplacement* files, int count);
 // or -1 with why in `words`: the system's own, or the program's for
 // something that is not a file or a step not taken.
 int openToRead(const char* path, char (&words)[kWordsSize]);
-
-// What a file's old bytes are to its backup: whether any is not a line end
-// (blank lines hold no entry, and are not worth keeping) and whether they
-// read otherwise than the new contents (which they do not where they are the
-// new contents followed by blank lines, as a save cut short leaves them).
-// Both sides judge them with this as they read; `differs` starts as whether
-// the old bytes are fewer than the new.
-struct OldBytes {
-  bool holds_text = false;
-  bool differs = false;
-};
-
-// Adds the block of old bytes that starts at `offset` to `old`.
-void judgeOldBytes(OldBytes& old, std::string_view block, std::uint64_t offset, std::string_view contents);
 
 #endif  // HALVANE_PLATFORM_FILE_WRITER_H_

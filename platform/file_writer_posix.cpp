@@ -1,30 +1,28 @@
-// POSIX side of file_writer.h. Every step works on descriptors: the folder
-// the name leads to is opened once, and the file in it is judged by a
-// descriptor of the very object that is then replaced or written, so that
-// nothing swapped in between two looks at a name is ever written.
-#include "platform/file_writer.h"
+// POSIX steps of the writer (file_steps.h). Every step works on descriptors:
+// the folder the name leads to is opened once, and the file in it is judged
+// by a descriptor of the very object that is then replaced or written, so
+// that nothing swapped in between two looks at a name is ever written.
+#include "platform/file_steps.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/fs.h>
 #endif
-#ifndef O_PATH
-#define O_PATH O_RDONLY  // where folders cannot be opened as bare paths
-#endif
+
+#include "platform/file_writer.h"
 
 namespace {
 
@@ -32,22 +30,24 @@ namespace {
 // purpose first (whose result then counts).
 struct Descriptor {
   int fd = -1;
-  Descriptor() = default;
-  explicit Descriptor(int opened) : fd(opened) {}
+  explicit Descriptor(int opened = -1) : fd(opened) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() { release(); }
-  void reset(int opened) {
-    release();
-    fd = opened;
-  }
   // Closes it now; false with errno set if the close failed.
   bool release() {
     const int open_fd = fd;
     fd = -1;
     return open_fd < 0 || close(open_fd) == 0;
   }
+  int take() { return std::exchange(fd, -1); }
 };
+
+// Puts `opened` in `fd`, closing what was there.
+void replaceDescriptor(int& fd, int opened) {
+  if (fd >= 0) close(fd);
+  fd = opened;
+}
 
 // ---- Finding the file --------------------------------------------------------
 
@@ -64,28 +64,16 @@ std::string ownerOf(uid_t uid) {
 // Whose something is: "root's", "yours", "nobody's".
 std::string whose(uid_t uid) { return uid == geteuid() ? "yours" : ownerOf(uid) + "'s"; }
 
-// The folder a path leads to, opened as a path, and the last part's name in
-// it; or, where a step was not taken, why, in words.
-struct Place {
-  Descriptor folder;
-  struct stat folder_info {};
-  std::string folder_where;  // the folder as the walk reached it: "hvn/ini"
-  std::string name;
-  bool exists = false;
-  struct stat info {};  // of the last part, where it exists
-  std::string refusal;
-};
-
 // Judges a step of the walk from `from` to `to`, each named as the walk
 // reached it. One from something another unprivileged user owns (neither
 // root nor this user) to something someone else owns is not taken, since
 // that user could have pointed it anywhere; one from this user's or root's
 // is. Returns EPERM, with the refusal in words, or 0.
-int judgeStep(Place& place, const std::string& from_where, const struct stat& from, const std::string& to_where,
+int judgeStep(Target& target, const std::string& from_where, const struct stat& from, const std::string& to_where,
               const struct stat& to) {
   if (from.st_uid == 0 || from.st_uid == geteuid() || from.st_uid == to.st_uid) return 0;
-  place.refusal = from_where + " is " + whose(from.st_uid) + " and leads to " + to_where + ", which is " +
-                  whose(to.st_uid) + "; not followed, as " + ownerOf(from.st_uid) + " could have pointed it anywhere";
+  target.refusal = from_where + " is " + whose(from.st_uid) + " and leads to " + to_where + ", which is " +
+                   whose(to.st_uid) + "; not followed, as " + ownerOf(from.st_uid) + " could have pointed it anywhere";
   return EPERM;
 }
 
@@ -99,24 +87,35 @@ constexpr int kMaxLinks = 40;  // as the kernel's own limit
 
 // Opens the root or the current folder, where a walk starts or a link's
 // absolute target sends it.
-int openStart(bool absolute, Descriptor& at, struct stat& info) {
-  at.reset(open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (at.fd < 0) return errno;
-  return fstat(at.fd, &info) == 0 ? 0 : errno;
+int openStart(bool absolute, Target& target) {
+  replaceDescriptor(target.folder, open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (target.folder < 0) return errno;
+  target.folder_where = absolute ? "/" : ".";
+  return fstat(target.folder, &target.folder_info) == 0 ? 0 : errno;
 }
 
 // Follows `path` one part at a time from the current folder, each symbolic
 // link once, judging every step with judgeStep, to the folder of its last
-// part. A step into a mount point is taken, since no user but root makes
-// one. The last part is looked at but not opened.
-int findPlace(const char* path, Place& place) {
+// part. Each part is opened without following it, and judged, and a link
+// read, through that one descriptor. A step into a mount point is taken,
+// since no user but root makes one; but a link on a file system mounted
+// nosuid (a stick, an image anyone can make, where any object may claim to
+// be root's) is followed only as long as the walk stays there. The last
+// part is looked at, not opened for use.
+int walk(const char* path, Target& target) {
   std::string todo = path;
-  struct stat previous {};
-  std::string previous_where = todo[0] == '/' ? "/" : ".";
-  if (const int error = openStart(todo[0] == '/', place.folder, previous); error != 0) return error;
-  place.folder_info = previous;
-  place.folder_where = previous_where;
+  if (const int error = openStart(todo[0] == '/', target); error != 0) return error;
+  struct stat previous = target.folder_info;
+  std::string previous_where = target.folder_where;
   int links = 0;
+  dev_t confined = 0;  // the nosuid file system a link there keeps the walk on
+  std::string confining;
+  const auto stays = [&](const struct stat& to, const std::string& to_where) {
+    if (confining.empty() || to.st_dev == confined) return 0;
+    target.refusal = confining + " is on a file system mounted nosuid, where owners prove nothing, and leads off it to " +
+                     to_where + "; not followed";
+    return EPERM;
+  };
   for (std::size_t at = 0;;) {
     while (at < todo.size() && todo[at] == '/') ++at;
     const std::size_t end = std::min(todo.find('/', at), todo.size());
@@ -127,192 +126,132 @@ int findPlace(const char* path, Place& place) {
     if (part.empty() || (part == "." && last)) return EISDIR;
     at = end;
     if (part == ".") continue;
-    const std::string where = named(place.folder_where, part);
+    const std::string where = named(target.folder_where, part);
+    Descriptor next(openat(target.folder, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat entry;
-    if (part != ".." && fstatat(place.folder.fd, part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT || !last) return errno;
-      place.name = part;
+    if (next.fd < 0) {
+      if (errno != ENOENT || !last || part == "..") return errno;
+      target.name = part;
       return 0;
     }
-    // A link is judged here, a folder once opened, the file by judgeFile.
-    if (part != ".." && S_ISLNK(entry.st_mode)) {
-      if (const int error = judgeStep(place, previous_where, previous, where, entry); error != 0) return error;
+    if (fstat(next.fd, &entry) != 0) return errno;
+    if (const int error = stays(entry, where); error != 0) return error;
+    if (S_ISLNK(entry.st_mode)) {
+      if (const int error = judgeStep(target, previous_where, previous, where, entry); error != 0) return error;
       if (++links > kMaxLinks) return ELOOP;
-      char target[PATH_MAX];
-      const ssize_t size = readlinkat(place.folder.fd, part.c_str(), target, sizeof target);
+      char link[PATH_MAX];
+      const ssize_t size = readlinkat(next.fd, "", link, sizeof link);
       if (size < 0) return errno;
-      if (size == 0 || static_cast<std::size_t>(size) == sizeof target) return size == 0 ? ENOENT : ENAMETOOLONG;
-      todo = std::string(target, static_cast<std::size_t>(size)) + "/" + todo.substr(rest);
+      if (size == 0 || static_cast<std::size_t>(size) == sizeof link) return size == 0 ? ENOENT : ENAMETOOLONG;
+      struct statvfs media;
+      if (confining.empty() && fstatvfs(target.folder, &media) == 0 && (media.f_flag & ST_NOSUID) != 0)
+        confined = entry.st_dev, confining = where;
+      todo = std::string(link, static_cast<std::size_t>(size)) + "/" + todo.substr(rest);
       if (last) todo.pop_back();
       at = 0;
       previous = entry;
       previous_where = where;
-      if (target[0] == '/') {
-        struct stat root;
-        if (const int error = openStart(true, place.folder, root); error != 0) return error;
-        if (const int error = judgeStep(place, previous_where, previous, "/", root); error != 0) return error;
-        previous = place.folder_info = root;
-        previous_where = place.folder_where = "/";
+      if (link[0] == '/') {
+        if (const int error = openStart(true, target); error != 0) return error;
+        if (const int error = judgeStep(target, previous_where, previous, "/", target.folder_info); error != 0)
+          return error;
+        if (const int error = stays(target.folder_info, "/"); error != 0) return error;
+        previous = target.folder_info;
+        previous_where = "/";
       }
       continue;
     }
     if (last && part != "..") {
-      place.name = part;
-      place.exists = true;
-      place.info = entry;
+      target.name = part;
+      target.exists = true;
+      target.info = entry;
       return 0;
     }
-    Descriptor next(openat(place.folder.fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info;
-    if (next.fd < 0 || fstat(next.fd, &info) != 0) return errno;
+    if (!S_ISDIR(entry.st_mode)) return ENOTDIR;
     // A folder of this user's own, reached by a plain entry rather than a
     // link, was put there by this user: the owner of the folder it stands in
     // may rename entries there, but cannot make a folder of someone else's.
     // Root keeps to the stricter rule: no step from another user's folder.
-    const bool own = part != ".." && geteuid() != 0 && info.st_uid == geteuid();
-    if (!own && (part == ".." || info.st_dev == place.folder_info.st_dev))
-      if (const int error = judgeStep(place, previous_where, previous, where, info); error != 0) return error;
-    place.folder.reset(next.fd);
-    next.fd = -1;
-    previous = place.folder_info = info;
-    previous_where = place.folder_where = where;
+    const bool own = part != ".." && geteuid() != 0 && entry.st_uid == geteuid();
+    if (!own && (part == ".." || entry.st_dev == target.folder_info.st_dev))
+      if (const int error = judgeStep(target, previous_where, previous, where, entry); error != 0) return error;
+    replaceDescriptor(target.folder, next.take());
+    previous = target.folder_info = entry;
+    previous_where = target.folder_where = where;
     if (last) return EISDIR;
   }
 }
 
-// ---- Judging the file --------------------------------------------------------
-
-// Judges the file the walk found, open as `file`, against its folder: a file
+// Judges the file the walk found, seen as `file`, against its folder: a file
 // another user could have steered this one to is refused (EPERM, with the
 // refusal in words), as is anything but a file or a device (EISDIR for a
-// folder, otherwise EINVAL, "not a file"). A plain file with one name that is this user's own is
-// theirs to use, whoever owns the folder. A file with several names in a
-// folder that others may write could be another user's file linked there,
-// whatever fs.protected_hardlinks says: that is refused too.
-int judgeFile(Place& place, const struct stat& file) {
+// folder, otherwise EINVAL, "not a file"). A plain file with one name that
+// is this user's own is theirs to use, whoever owns the folder. A file with
+// several names in a folder that others may write could be another user's
+// file linked there, whatever fs.protected_hardlinks says: that is refused
+// too.
+int judgeFile(Target& target, const struct stat& file) {
   if (S_ISDIR(file.st_mode)) return EISDIR;
   if (!S_ISREG(file.st_mode) && !S_ISCHR(file.st_mode)) {
-    place.refusal = "not a file";
+    target.refusal = "not a file";
     return EINVAL;
   }
+  const std::string where = named(target.folder_where, target.name);
   const bool own_plain_file = S_ISREG(file.st_mode) && file.st_nlink == 1 && file.st_uid == geteuid();
   if (!own_plain_file)
-    if (const int error = judgeStep(place, place.folder_where, place.folder_info, named(place.folder_where, place.name), file);
-        error != 0)
+    if (const int error = judgeStep(target, target.folder_where, target.folder_info, where, file); error != 0)
       return error;
-  if (S_ISREG(file.st_mode) && file.st_nlink > 1 && (place.folder_info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    place.refusal = named(place.folder_where, place.name) + " has " + std::to_string(file.st_nlink) +
-                    " names in a folder others may write; not used, as another user could have linked it there";
+  if (S_ISREG(file.st_mode) && file.st_nlink > 1 && (target.folder_info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    target.refusal = where + " has " + std::to_string(file.st_nlink) +
+                     " names in a folder others may write; not used, as another user could have linked it there";
     return EPERM;
   }
   return 0;
 }
 
-// ---- Writing in place --------------------------------------------------------
-
-// Writes all of `contents` at `offset` of the file. Returns 0 or the error.
-int writeAt(int fd, std::string_view contents, off_t offset) {
-  while (!contents.empty()) {
-    const ssize_t n = pwrite(fd, contents.data(), contents.size(), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    contents.remove_prefix(static_cast<std::size_t>(n));
-    offset += n;
-  }
+// Whether the folder lets no entry be removed or replaced (Linux's
+// append-only and immutable flags), so that no copy or backup is made there:
+// it could never take its name, nor be removed again. A folder its user may
+// not read (a drop box), or a file system without such flags, is taken to
+// have none. Returns 0, or the error that kept the folder from being opened.
+int readFolderFlags(Target& target) {
+#if defined(FS_IOC_GETFLAGS) && defined(FS_APPEND_FL)
+  const Descriptor folder(openat(target.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.fd < 0) return errno == EACCES || errno == EPERM ? 0 : errno;
+  int flags = 0;
+  target.keeps_entries = ioctl(folder.fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+#endif
   return 0;
 }
 
-// Blank lines, which a menu reader skips: a lone LF where the count is odd,
-// then CR LF pairs.
-constexpr std::size_t kBlankBlockSize = 16 * 1024;
-const char* blankBlock() {
-  static char block[kBlankBlockSize];
-  if (block[0] == '\0')
-    for (std::size_t i = 0; i < kBlankBlockSize; ++i) block[i] = i % 2 == 0 ? '\r' : '\n';
-  return block;
-}
-
-// Writes `contents` followed by `blanks` blank-line bytes at `offset`, in one
-// call where the blanks fit in IOV_MAX blocks (any file of menu size does),
-// so that no moment shows the one without the other. `written` counts the
-// bytes that went in, also when a later call fails.
-int writeWithBlanks(int fd, std::string_view contents, std::size_t blanks, off_t offset, std::size_t& written) {
-  iovec pieces[IOV_MAX];
-  int count = 0;
-  std::size_t left = blanks;
-  if (!contents.empty()) pieces[count++] = {const_cast<char*>(contents.data()), contents.size()};
-  if (left % 2 == 1) {
-    pieces[count++] = {const_cast<char*>(blankBlock() + 1), 1};  // "\n"
-    --left;
-  }
-  while (left > 0 && count < IOV_MAX) {
-    const std::size_t size = std::min(left, kBlankBlockSize);
-    pieces[count++] = {const_cast<char*>(blankBlock()), size};
-    left -= size;
-  }
-  for (int first = 0; first < count;) {
-    const ssize_t n = pwritev(fd, pieces + first, count - first, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    offset += n;
-    written += static_cast<std::size_t>(n);
-    for (std::size_t done = static_cast<std::size_t>(n); done > 0 && first < count;) {
-      const std::size_t taken = std::min(done, pieces[first].iov_len);
-      pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + taken;
-      pieces[first].iov_len -= taken;
-      done -= taken;
-      if (pieces[first].iov_len == 0) ++first;
-    }
-  }
-  return left == 0 ? 0 : writeWithBlanks(fd, {}, left, offset, written);
-}
-
-// Overwrites the open file `fd`, of `old_size` bytes, with `contents`,
-// never leaving it half-way: it first grows to the new length by blank
-// lines (taken back if there is no room), then the new contents, padded
-// with blank lines to the old length, are written in one call, and only
-// then is it cut to the new length and flushed. A kill at any point leaves
-// the old menu or the new one, followed at most by blank lines. A write cut
-// short that then fails (a full disk, a quota: a copy-on-write file system
-// needs room even to overwrite) puts `old`, the old bytes, back; `mixed`
-// says when even that failed, and the file holds neither menu.
-int overwrite(int fd, std::string_view old, std::string_view contents, bool& mixed) {
-  const off_t old_size = static_cast<off_t>(old.size());
-  const off_t new_size = static_cast<off_t>(contents.size());
-  std::size_t written = 0;
-  if (new_size > old_size) {
-    if (const int error = writeWithBlanks(fd, {}, static_cast<std::size_t>(new_size - old_size), old_size, written);
-        error != 0) {
-      // Should taking the blank lines back fail too, they are only blank.
-      [[maybe_unused]] const int taken_back = ftruncate(fd, old_size);
-      return error;
-    }
-  }
-  const std::size_t blanks = old_size > new_size ? static_cast<std::size_t>(old_size - new_size) : 0;
-  written = 0;
-  int error = writeWithBlanks(fd, contents, blanks, 0, written);
-  if (error != 0 && written > 0) mixed = writeAt(fd, old, 0) != 0;
-  if (error == 0 && blanks > 0 && ftruncate(fd, new_size) != 0) error = errno;
-  if (error == 0 && fsync(fd) != 0) error = errno;
-  return error;
-}
-
-// Writes `contents` into the device or file open as `fd`; `old` holds the
-// file's bytes as they were.
-int writeInPlace(int fd, const struct stat& file, std::string_view old, std::string_view contents, bool& mixed) {
-  if (S_ISCHR(file.st_mode)) {
-    while (!contents.empty()) {
-      const ssize_t n = write(fd, contents.data(), contents.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? errno : EIO;
-      contents.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-  }
-  return overwrite(fd, old, contents, mixed);
-}
-
 // ---- Carrying over -----------------------------------------------------------
+
+// Writes all of `bytes` at `offset` of `fd`, or where `at_offset` is false
+// (a device, which may not seek) wherever it stands.
+Moved writeAll(int fd, std::string_view bytes, off_t offset, bool at_offset = true) {
+  Moved moved;
+  while (moved.done < bytes.size()) {
+    const std::size_t left = bytes.size() - moved.done;
+    const ssize_t n = at_offset ? pwrite(fd, bytes.data() + moved.done, left, offset + static_cast<off_t>(moved.done))
+                                : write(fd, bytes.data() + moved.done, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      moved.error = n < 0 ? static_cast<SystemError>(errno) : EIO;
+      break;
+    }
+    moved.done += static_cast<std::size_t>(n);
+  }
+  return moved;
+}
+
+// Gives `fd` the permission bits `mode`. A change that would change nothing
+// is no failure, also where the file system takes none (FAT through FUSE).
+int giveMode(int fd, mode_t mode) {
+  if (fchmod(fd, mode) == 0) return 0;
+  const int error = errno;
+  struct stat made;
+  return fstat(fd, &made) == 0 && (made.st_mode & 07777) == mode ? 0 : error;
+}
 
 // The name of the ACL that decides who may use a file.
 constexpr char kAccessAcl[] = "system.posix_acl_access";
@@ -352,78 +291,99 @@ int carryOver(int copy, int old_fd, const struct stat& old) {
       return errno;
     }
   }
-  return fchmod(copy, old.st_mode & 07777) == 0 ? 0 : errno;
+  return giveMode(copy, old.st_mode & 07777);
 }
 
-// ---- What takes a file's place -----------------------------------------------
+// The name the backup of the target takes beside it.
+std::string backupNameOf(const Target& target) { return target.name + std::string(kBackupSuffix); }
 
-// Reads the file open as `fd` from its start, block by block, handing each
-// block and its offset to `take` until it returns an error. Returns 0 or
-// the error.
-template <typename Take>
-int readWhole(int fd, Take take) {
-  std::vector<char> block(64 * 1024);
-  for (off_t offset = 0;;) {
-    const ssize_t n = pread(fd, block.data(), block.size(), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : 0;
-    if (const int error = take(std::string_view(block.data(), static_cast<std::size_t>(n)), offset); error != 0)
-      return error;
-    offset += n;
-  }
-}
-
-// How a file's new contents take its place.
-enum class Way {
-  kCopy,     // a copy is renamed over it
-  kInPlace,  // it is written in place
-  kCreate,   // it has vanished: a new file takes its name
-};
-
-// A file made ready to change: found and judged, its new contents (for a
-// copy) and its backup written and flushed beside it under temporary names.
-struct Ready {
-  Place place;
-  Descriptor file;  // the old file, open for writing; none when it vanished
-  struct stat old {};
-  Way way = Way::kCreate;
-  std::string copy;    // the temporary name of the new contents, if any
-  std::string backup;  // the temporary name of the old contents, if any
-  bool mixed = false;  // written in place, cut short, and the old bytes not put back
-};
-
-// Reads the old file at `ready`'s place whole, through a second descriptor
-// of the same file, opened as the first was. Returns 0 or why it could not.
-int readOldBytes(const Ready& ready, std::vector<char>& bytes) {
-  const Place& place = ready.place;
-  const Descriptor reader(openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat info;
-  if (reader.fd < 0 || fstat(reader.fd, &info) != 0) return errno;
-  if (info.st_dev != ready.old.st_dev || info.st_ino != ready.old.st_ino) return EAGAIN;  // swapped meanwhile
-  bytes.clear();
-  return readWhole(reader.fd, [&](std::string_view block, off_t) {
-    bytes.insert(bytes.end(), block.begin(), block.end());
-    return 0;
-  });
-}
-
-// ---- Making the copy ---------------------------------------------------------
-
-// Whether the folder lets no entry be removed or replaced (Linux's
-// append-only and immutable flags), so that no copy or backup is made there:
-// it could never take its name, nor be removed again. A folder its user may
-// not read (a drop box), or a file system without such flags, is taken to
-// have none. Returns 0, or the error that kept the folder from being opened.
-int folderKeepsEntries(const Place& place, bool& keeps) {
-  keeps = false;
-#if defined(FS_IOC_GETFLAGS) && defined(FS_APPEND_FL)
-  const Descriptor folder(openat(place.folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.fd < 0) return errno == EACCES || errno == EPERM ? 0 : errno;
-  int flags = 0;
-  keeps = ioctl(folder.fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
-#else
-  (void)place;
+// Renames `from` to `to` in `folder` only where nothing is at `to`: a
+// vanished file's copy never replaces what took its name meanwhile, as on
+// Windows. A file system that cannot tell (EINVAL: some FUSE drivers) is
+// given the plain rename, as the name was free a moment ago.
+int renameFresh(int folder, const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+  const int renamed = renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE);
+  if (renamed == 0 || errno != EINVAL) return renamed;
 #endif
+  return renameat(folder, from.c_str(), folder, to.c_str());
+}
+
+}  // namespace
+
+// ---- The steps ---------------------------------------------------------------
+
+Target::~Target() {
+  for (const int fd : {folder, file})
+    if (fd >= 0) close(fd);
+}
+
+SystemError findFile(const char* path, Target& target) {
+  target.path = path;
+  if (const int error = walk(path, target); error != 0 || !target.exists) return error;
+  // O_NONBLOCK keeps a FIFO swapped in from stalling the open; anything but
+  // a file or a device is then refused. Opening for writing asks the system
+  // whether this user may write it.
+  target.file = openat(target.folder, target.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (target.file < 0 || fstat(target.file, &target.info) != 0) return errno;
+  if (const int error = judgeFile(target, target.info); error != 0) return error;
+  // A file without any write bit is read-only, even to root, as the
+  // read-only attribute is on Windows.
+  const mode_t mode = target.info.st_mode;
+  if (S_ISREG(mode) && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+  target.device = !S_ISREG(mode);
+  if (target.device) return 0;
+  if (const int error = readFolderFlags(target); error != 0) return error;
+  // Every other name of a hard-linked file must see the new contents, which
+  // only writing in place gives.
+  target.in_place = target.info.st_nlink != 1 || target.keeps_entries;
+  return 0;
+}
+
+SystemError judgeBackupName(Target& target) {
+  if (target.keeps_entries) return EPERM;
+  struct stat at_name;
+  if (fstatat(target.folder, backupNameOf(target).c_str(), &at_name, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT ? 0 : errno;
+  if (S_ISDIR(at_name.st_mode)) return EISDIR;
+  // In a sticky folder only its owner and a file's own may replace the file.
+  const bool sticky = (target.folder_info.st_mode & S_ISVTX) != 0;
+  const uid_t me = geteuid();
+  return sticky && me != 0 && at_name.st_uid != me && target.folder_info.st_uid != me ? EPERM : 0;
+}
+
+SystemError makeTemporary(Target& target, Made made, std::string_view bytes, std::string& name) {
+  const std::string stem = made == Made::kBackup ? backupNameOf(target) : target.name;
+  Descriptor file;
+  for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+    name = temporaryName(stem);
+    file.fd = openat(target.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     made == Made::kFresh ? 0666 : 0600);
+    if (file.fd < 0 && errno != EEXIST) break;
+  }
+  if (file.fd < 0) {
+    const int error = errno;
+    name.clear();
+    return error;
+  }
+  int error = 0;
+  if (made == Made::kCopy) error = carryOver(file.fd, target.file, target.info);
+  if (made == Made::kBackup) {
+    error = giveMode(file.fd, target.info.st_mode & 0777);
+    [[maybe_unused]] const int refused = fchown(file.fd, target.info.st_uid, target.info.st_gid);
+  }
+  if (error == 0) error = static_cast<int>(writeAll(file.fd, bytes, 0).error);
+  if (error == 0 && fsync(file.fd) != 0) error = errno;
+  if (!file.release() && error == 0) error = errno;
+  return static_cast<SystemError>(error);
+}
+
+SystemError moveIntoPlace(Target& target, std::string& name, Into into) {
+  const std::string to = into == Into::kBackup ? backupNameOf(target) : target.name;
+  const bool fresh = into == Into::kFile && !target.exists;
+  if ((fresh ? renameFresh(target.folder, name, to) : renameat(target.folder, name.c_str(), target.folder, to.c_str())) != 0)
+    return errno;
+  name.clear();
   return 0;
 }
 
@@ -432,269 +392,77 @@ int folderKeepsEntries(const Place& place, bool& keeps) {
 // file system that cannot flush a folder says so: neither is a failure, as
 // the file is already in place; an I/O error is. Closing the folder, which
 // was only read, can lose nothing.
-int flushFolder(const Place& place) {
-  const Descriptor folder(openat(place.folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+SystemError settle(Target& target, Into) {
+  const Descriptor folder(openat(target.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.fd < 0) return errno == EACCES || errno == EPERM ? 0 : errno;
   return fsync(folder.fd) == 0 || errno == EINVAL ? 0 : errno;
 }
 
-// Creates a new file beside the one at `place`, named after `stem` so that
-// one left by a power cut says what it holds ("apps.ini.k3F9xQ", the new
-// menu; "apps.ini.bak.k3F9xQ", the old), never through a link. Returns its
-// descriptor, with its name in `name`, or -1 with errno set and `name` empty.
-int createTemporary(const Place& place, std::string_view stem, std::string& name, mode_t mode) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static unsigned long serial = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    unsigned long mixed = static_cast<unsigned long>(now.tv_nsec) ^ (static_cast<unsigned long>(getpid()) << 20) ^
-                          (serial++ * 2654435761UL);
-    name.assign(stem).append(".");
-    for (int digit = 0; digit < 6; ++digit, mixed /= 62) name += kDigits[mixed % 62];
-    const int fd = openat(place.folder.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) break;
+// Read through a second descriptor, opened as the first was.
+SystemError readOld(Target& target, std::string& bytes) {
+  const Descriptor reader(openat(target.folder, target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (reader.fd < 0 || fstat(reader.fd, &info) != 0) return errno;
+  if (info.st_dev != target.info.st_dev || info.st_ino != target.info.st_ino) return EAGAIN;  // swapped meanwhile
+  bytes.clear();
+  for (std::size_t got = 0;;) {
+    if (got >= kMaxOldBytes) return EFBIG;
+    bytes.resize(got + 64 * 1024);
+    const ssize_t n = pread(reader.fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    got += static_cast<std::size_t>(n);
+    bytes.resize(got);
+    if (n == 0) return 0;
   }
-  if (errno == EEXIST || name.empty()) errno = EEXIST;
-  const int error = errno;
-  name.clear();
-  errno = error;
-  return -1;
 }
 
-// Removes the temporary file `name` beside the file at `place`, if any.
-// False when it is still there.
-bool removeTemporary(const Place& place, std::string& name) {
+Moved writeAt(Target& target, std::string_view bytes, std::uint64_t offset) {
+  return writeAll(target.file, bytes, static_cast<off_t>(offset), !target.device);
+}
+
+SystemError cutAt(Target& target, std::uint64_t size) {
+  return ftruncate(target.file, static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
+SystemError flushAndClose(Target& target, bool flush) {
+  const int error = flush && fsync(target.file) != 0 ? errno : 0;
+  const int fd = std::exchange(target.file, -1);
+  return close(fd) != 0 && error == 0 ? errno : error;
+}
+
+bool removeTemporary(Target& target, std::string& name) {
   if (name.empty()) return true;
-  if (unlinkat(place.folder.fd, name.c_str(), 0) != 0 && unlinkat(place.folder.fd, name.c_str(), 0) != 0 &&
-      errno != ENOENT)
-    return false;
+  if (unlinkat(target.folder, name.c_str(), 0) != 0 && errno != ENOENT) return false;
   name.clear();
   return true;
 }
 
-// Writes `contents` to a new file beside the one at `place`, flushed and
-// closed, its name in `name`. Given `like`, the old file, the copy takes all
-// it has beyond its bytes; otherwise it is made as any new file is.
-int writeCopy(const Place& place, std::string_view contents, const Ready* like, std::string& name) {
-  Descriptor copy(createTemporary(place, place.name, name, like != nullptr ? 0600 : 0666));
-  if (copy.fd < 0) return errno;
-  int error = like != nullptr ? carryOver(copy.fd, like->file.fd, like->old) : 0;
-  if (error == 0) error = writeAt(copy.fd, contents, 0);
-  if (error == 0 && fsync(copy.fd) != 0) error = errno;
-  if (!copy.release() && error == 0) error = errno;
-  return error;
-}
+bool noRoom(SystemError error) { return error == ENOSPC || error == EDQUOT; }
 
-// ---- The backup --------------------------------------------------------------
+// No program holds a file here: POSIX locks only advise.
+bool heldElsewhere(SystemError) { return false; }
 
-// The name the backup of the file at `place` takes beside it.
-std::string backupNameOf(const Place& place) { return place.name + std::string(kBackupSuffix); }
-
-// Whether a backup may take its name beside the file at `place`: not over a
-// folder, nor, in a sticky folder, over another user's file this user may
-// not replace. Judged before either file changes, so that such a name stops
-// the save with nothing written rather than half-way. Returns 0 or the error
-// the rename would meet.
-int judgeBackupName(const Place& place) {
-  struct stat at_name;
-  if (fstatat(place.folder.fd, backupNameOf(place).c_str(), &at_name, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : errno;
-  if (S_ISDIR(at_name.st_mode)) return EISDIR;
-  const bool sticky = (place.folder_info.st_mode & S_ISVTX) != 0;
-  const uid_t me = geteuid();
-  return sticky && me != 0 && at_name.st_uid != me && place.folder_info.st_uid != me ? EPERM : 0;
-}
-
-// Where the old file holds anything but blank lines and is to change, copies
-// its bytes beside it, flushed, with its permission bits and, where this user
-// may give it, its owner and group. Read through a second descriptor of the
-// same file, opened as the first was. Returns 0, or why the file could not be
-// read or (with `backup_failed`) no backup could be made.
-int writeBackup(Ready& ready, std::string_view contents, bool folder_keeps_entries, bool& backup_failed) {
-  const Place& place = ready.place;
-  const Descriptor reader(openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat info;
-  if (reader.fd < 0 || fstat(reader.fd, &info) != 0) return errno;
-  if (info.st_dev != ready.old.st_dev || info.st_ino != ready.old.st_ino) return EAGAIN;  // swapped meanwhile
-  OldBytes old;
-  old.differs = static_cast<std::uint64_t>(ready.old.st_size) < contents.size();
-  if (const int error = readWhole(reader.fd, [&](std::string_view block, off_t offset) {
-        judgeOldBytes(old, block, static_cast<std::uint64_t>(offset), contents);
-        return 0;
-      });
-      error != 0)
-    return error;
-  if (!old.holds_text || !old.differs) return 0;
-  backup_failed = true;
-  // The backup could never take its name there.
-  if (folder_keeps_entries) return EPERM;
-  if (const int error = judgeBackupName(place); error != 0) return error;
-  Descriptor copy(createTemporary(place, backupNameOf(place), ready.backup, 0600));
-  if (copy.fd < 0) return errno;
-  int error = fchmod(copy.fd, ready.old.st_mode & 0777) == 0 ? 0 : errno;
-  [[maybe_unused]] const int refused = fchown(copy.fd, ready.old.st_uid, ready.old.st_gid);
-  if (error == 0)
-    error = readWhole(reader.fd, [&](std::string_view block, off_t offset) { return writeAt(copy.fd, block, offset); });
-  if (error == 0 && fsync(copy.fd) != 0) error = errno;
-  if (!copy.release() && error == 0) error = errno;
-  backup_failed = error != 0;
-  return error;
-}
-
-// ---- Making ready: the decision ----------------------------------------------
-
-// Finds and judges the file to replace, and makes ready what takes its place.
-// The file itself is judged here, by its own descriptor. Returns 0 or why it
-// cannot be written; `backup_failed` says when that is its backup.
-int makeReady(const FileReplacement& file, Ready& ready, bool& backup_failed) {
-  Place& place = ready.place;
-  if (const int error = findPlace(file.path, place); error != 0) return error;
-  // Vanished since the start: made anew in its own folder, never through a
-  // link that has taken its name since.
-  if (!place.exists) return writeCopy(place, file.contents, nullptr, ready.copy);
-  // O_NONBLOCK keeps a FIFO swapped in from stalling the open; anything but
-  // a file or a device is then refused. Opening for writing asks the system
-  // whether this user may write it.
-  ready.file.reset(openat(place.folder.fd, place.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (ready.file.fd < 0 || fstat(ready.file.fd, &ready.old) != 0) return errno;
-  if (const int error = judgeFile(place, ready.old); error != 0) return error;
-  // A file without any write bit is read-only, even to root, as the
-  // read-only attribute is on Windows.
-  if (S_ISREG(ready.old.st_mode) && (ready.old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
-  ready.way = Way::kInPlace;
-  if (!S_ISREG(ready.old.st_mode)) return 0;  // a device: nothing to keep, only to write to
-  bool keeps_entries = false;
-  if (const int error = folderKeepsEntries(place, keeps_entries); error != 0) return error;
-  if (file.backup)
-    if (const int error = writeBackup(ready, file.contents, keeps_entries, backup_failed); error != 0) return error;
-  // Every other name of a hard-linked file must see the new contents, which
-  // only writing in place gives.
-  if (ready.old.st_nlink != 1 || keeps_entries) return 0;
-  ready.way = Way::kCopy;
-  const int error = writeCopy(place, file.contents, &ready, ready.copy);
-  // No copy can be made (a folder that takes no new file, a copy that could
-  // not be given the old one's owner or attributes): the file is written in
-  // place instead, unless the copy is left beside it or there was no room.
-  if (error == 0) return 0;
-  if (!removeTemporary(place, ready.copy)) return error;
-  // Where there was no room for a copy there is none to overwrite in place
-  // on a copy-on-write file system either; the file stays as it was.
-  if (error == ENOSPC || error == EDQUOT) return error;
-  ready.way = Way::kInPlace;
-  return 0;
-}
-
-// ---- Taking its place --------------------------------------------------------
-
-// Puts the backup at its name, then the new contents in the file's place.
-// Returns 0 once the file holds them (`unflushed` then says whether the
-// folder could not be flushed), or the error that kept them out
-// (`backup_failed` says when the backup could not take its name).
-int takePlace(Ready& ready, std::string_view contents, bool& backed_up, bool& backup_failed, int& unflushed) {
-  const Place& place = ready.place;
-  if (!ready.backup.empty()) {
-    if (renameat(place.folder.fd, ready.backup.c_str(), place.folder.fd, backupNameOf(place).c_str()) != 0) {
-      backup_failed = true;
-      return errno;
-    }
-    ready.backup.clear();
-    backed_up = true;
-  }
-  if (ready.way != Way::kInPlace) {
-    if (renameat(place.folder.fd, ready.copy.c_str(), place.folder.fd, place.name.c_str()) == 0) {
-      ready.copy.clear();
-      unflushed = flushFolder(place);
-      return 0;
-    }
-    // A bind-mounted file, another user's file in a sticky folder: no copy
-    // can take its place, so it is written in place instead, unless the copy
-    // is left beside it.
-    const int error = errno;
-    if (ready.way == Way::kCreate || !removeTemporary(place, ready.copy)) return error;
-  }
-  // The old bytes, kept to be put back should the write be cut short.
-  std::vector<char> old;
-  int error = S_ISREG(ready.old.st_mode) ? readOldBytes(ready, old) : 0;
-  if (error != 0) return error;
-  error = writeInPlace(ready.file.fd, ready.old, {old.data(), old.size()}, contents, ready.mixed);
-  if (!ready.file.release() && error == 0) error = errno;
-  if (error == 0 && backed_up) unflushed = flushFolder(place);
-  return error;
-}
-
-// ---- Words -------------------------------------------------------------------
-
-// Puts `words` in `buffer`, cut to fit.
-void keepWords(std::string_view words, char (&buffer)[kWordsSize]) {
-  buffer[words.copy(buffer, sizeof buffer - 1)] = '\0';
-}
-
-// Why a step or a file was not taken or written, in words: the program's
-// refusal, where it made one, or the system's words for `error`.
-std::string wordsFor(int error, const std::string& refusal) { return refusal.empty() ? std::strerror(error) : refusal; }
-
-}  // namespace
+std::string systemWords(SystemError error) { return std::strerror(static_cast<int>(error)); }
 
 int openToRead(const char* path, char (&words)[kWordsSize]) {
   words[0] = '\0';
-  Place place;
-  int error = findPlace(path, place);
-  if (error == 0 && !place.exists) error = ENOENT;
+  Target target;
+  int error = walk(path, target);
+  if (error == 0 && !target.exists) error = ENOENT;
   // Judged before it is opened, so that nothing another user put there (a
   // FIFO with a writer waiting, a device) is ever opened.
-  if (error == 0) error = judgeFile(place, place.info);
+  if (error == 0) error = judgeFile(target, target.info);
   Descriptor file;
   struct stat opened;
   if (error == 0) {
-    file.reset(openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    file.fd = openat(target.folder, target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file.fd < 0 || fstat(file.fd, &opened) != 0) error = errno;
   }
   // Another file that took the name since it was judged is not read.
-  if (error == 0 && (opened.st_dev != place.info.st_dev || opened.st_ino != place.info.st_ino)) error = EAGAIN;
-  if (error == 0) {
-    const int fd = file.fd;
-    file.fd = -1;
-    return fd;
-  }
-  keepWords(wordsFor(error, place.refusal), words);
+  if (error == 0 && (opened.st_dev != target.info.st_dev || opened.st_ino != target.info.st_ino)) error = EAGAIN;
+  if (error == 0) return file.take();
+  const std::string told = target.refusal.empty() ? systemWords(static_cast<SystemError>(error)) : target.refusal;
+  words[told.copy(words, sizeof words - 1)] = '\0';
   return -1;
 }
-
-FilesWrite replaceFiles(const FileReplacement* files, int count) {
-  FilesWrite result;
-  Ready ready[kMaxReplacedFiles];
-  const auto fail = [&](int i, int error) {
-    result.failed = i;
-    keepWords(std::string(files[i].path) + (result.backup_failed ? std::string(kBackupSuffix) : "") + ": " +
-                  wordsFor(error, ready[i].place.refusal),
-              result.words);
-  };
-  for (int i = 0; i < count && result.failed < 0; ++i)
-    if (const int error = makeReady(files[i], ready[i], result.backup_failed); error != 0) fail(i, error);
-  int unflushed_file = -1, unflushed = 0;
-  for (int i = 0; i < count && result.failed < 0; ++i) {
-    int not_flushed = 0;
-    if (const int error = takePlace(ready[i], files[i].contents, result.backed_up[i], result.backup_failed, not_flushed); error != 0) {
-      fail(i, error);
-      result.mixed = ready[i].mixed;
-      // An earlier file is written: the old contents made ready as this
-      // one's backup are kept where they are, and named.
-      if (result.backup_failed && i > 0 && !ready[i].backup.empty()) {
-        ready[i].backup.copy(result.backup_kept, sizeof result.backup_kept - 1);
-        ready[i].backup.clear();
-      }
-      break;
-    }
-    result.written = i + 1;
-    if (not_flushed != 0 && unflushed == 0) unflushed_file = i, unflushed = not_flushed;
-  }
-  if (result.failed < 0 && unflushed != 0) fail(unflushed_file, unflushed);
-  // Whatever was made ready and did not take its place goes again.
-  for (int i = 0; i < count; ++i)
-    for (std::string* name : {&ready[i].copy, &ready[i].backup})
-      if (!removeTemporary(ready[i].place, *name) && result.copy_left[0] == '\0')
-        name->copy(result.copy_left, sizeof result.copy_left - 1);
-  return result;
-}
-

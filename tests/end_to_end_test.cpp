@@ -285,7 +285,7 @@ std::vector<Case> cases() {
       // Another file put at the name between two looks is neither read nor
       // written (the writer's own moments are rows of its table).
       {.name = "SwappedBeforeTheCheckOpensIt", .not_on_windows = kPreloaded, .input = "8\n",
-       .start = {.fault = "openat games.ini run", .fault_run = "echo S==s > s && mv s hvn/ini/games.ini"},
+       .start = {.fault = "openat games.ini 2 run", .fault_run = "echo S==s > s && mv s hvn/ini/games.ini"},
        .output = kCheckFailed, .errors = cannotRead("games.ini", kSwapped), .games_after = file("S==s\n"), .status = 1},
       {.name = "FullFileSystemKeepsOldFile", .input = fill_apps + "7\n7\n",
        .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini.bak", kNoSpace, kNoBackup) + kMenu +
@@ -390,7 +390,7 @@ std::vector<Case> cases() {
       {.name = "KeepEndlessDevice", .not_on_windows = kLinuxDevice, .args = {"--keep"}, .games = kZeroDevice,
        .input = "8\n", .errors = cannotKeep("games.ini", 1, "zero byte in the line"), .status = 1},
       {.name = "KeepFifoSwappedIn", .not_on_windows = kPreloaded, .args = {"--keep"}, .input = "8\n",
-       .start = {.fault = "fstatat games.ini after close games.ini run", .fault_run = "rm hvn/ini/games.ini && mkfifo hvn/ini/games.ini"}, .errors = cannotKeep("games.ini", 1, "could not be read"),
+       .start = {.fault = "openat games.ini after close games.ini run", .fault_run = "rm hvn/ini/games.ini && mkfifo hvn/ini/games.ini"}, .errors = cannotKeep("games.ini", 1, "could not be read"),
        .games_after = kFifo, .status = 1},
       {.name = "KeepReadInterrupted", .not_on_windows = kPreloaded, .args = {"--keep"}, .games = file(kKeptGames),
        .input = "5\n8\n", .start = {.fault = "read games.ini EINTR"},

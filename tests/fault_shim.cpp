@@ -5,7 +5,7 @@
 // separated by commas:
 //   "fsync apps.ini's copy EIO"  the flush of the new app menu fails with EIO
 //   "close games.ini 2 EIO"      the second close of games.ini fails
-//   "pwritev apps.ini short"     the write in place takes only the first half
+//   "pwrite apps.ini short"      the write in place takes only the first half
 //                                of what it is given and says so, as a disk
 //                                that fills up does
 //   "fsync ini/ kill"            the process is killed at the folder's flush
@@ -22,7 +22,6 @@
 #include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <sys/types.h>
-#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -85,7 +84,7 @@ void labelPath(int dir, const char* path, bool folder, char (&what)[kWhatSize]) 
     char path_now[4096];
     if (getcwd(path_now, sizeof path_now) != nullptr) nameWhat(path_now, false, current);
   }
-  if (std::strcmp(path, ".") == 0) {
+  if (std::strcmp(path, ".") == 0 || *path == '\0') {  // "" names the descriptor itself
     std::strcpy(what, dir == AT_FDCWD ? "./" : labelOf(dir));
     return;
   }
@@ -157,7 +156,6 @@ extern "C" int hvnFaultsStruck() { return faultsInForce(errorNumber).struck; }
 FAULTABLE(ssize_t, read, (int fd, void* buffer, size_t size), (fd, buffer, size), ON(fd))
 FAULTABLE(ssize_t, write, (int fd, const void* data, size_t size), (fd, data, size), ON(fd))
 FAULTABLE(ssize_t, pread, (int fd, void* buffer, size_t size, off_t offset), (fd, buffer, size, offset), ON(fd))
-FAULTABLE(ssize_t, pwrite, (int fd, const void* data, size_t size, off_t offset), (fd, data, size, offset), ON(fd))
 FAULTABLE(int, fsync, (int fd), (fd), ON(fd))
 FAULTABLE(int, fdatasync, (int fd), (fd), ON(fd))
 FAULTABLE(int, fchmod, (int fd, mode_t mode), (fd, mode), ON(fd))
@@ -167,6 +165,8 @@ FAULTABLE(int, fallocate, (int fd, int mode, off_t offset, off_t size), (fd, mod
 FAULTABLE(int, rename, (const char* from, const char* to), (from, to), AT(AT_FDCWD, from))
 FAULTABLE(int, renameat, (int from_dir, const char* from, int to_dir, const char* to), (from_dir, from, to_dir, to),
           AT(from_dir, from))
+FAULTABLE(int, renameat2, (int from_dir, const char* from, int to_dir, const char* to, unsigned flags),
+          (from_dir, from, to_dir, to, flags), AT(from_dir, from))
 FAULTABLE(int, unlink, (const char* path), (path), AT(AT_FDCWD, path))
 FAULTABLE(int, unlinkat, (int dir, const char* path, int flags), (dir, path, flags), AT(dir, path))
 FAULTABLE(int, stat, (const char* path, struct stat* info), (path, info), AT(AT_FDCWD, path))
@@ -187,24 +187,14 @@ FAULTABLE(int, fremovexattr, (int fd, const char* name), (fd, name), ON(fd))
 FAULTABLE(int, faccessat, (int dir, const char* path, int mode, int flags), (dir, path, mode, flags), AT(dir, path))
 FAULTABLE(char*, realpath, (const char* path, char* resolved), (path, resolved), AT(AT_FDCWD, path))
 
-// pwritev may also be cut short: it writes the first half of what it is
+// pwrite may also be cut short: it writes the first half of what it is
 // given and says so.
-extern "C" ssize_t pwritev(int fd, const struct iovec* pieces, int count, off_t offset) {
-  static const auto real = next<ssize_t (*)(int, const struct iovec*, int, off_t)>("pwritev");
-  switch (strikesOn("pwritev", fd)) {
+extern "C" ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+  static const auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+  switch (strikesOn("pwrite", fd)) {
     case Action::kFail: return -1;
-    case Action::kShort: {
-      std::size_t half = 0;
-      for (int i = 0; i < count; ++i) half += pieces[i].iov_len;
-      half /= 2;
-      std::vector<iovec> first;
-      for (int i = 0; i < count && half > 0; ++i) {
-        first.push_back({pieces[i].iov_base, std::min(half, pieces[i].iov_len)});
-        half -= first.back().iov_len;
-      }
-      return real(fd, first.data(), static_cast<int>(first.size()), offset);
-    }
-    default: return real(fd, pieces, count, offset);
+    case Action::kShort: return real(fd, data, size / 2, offset);
+    default: return real(fd, data, size, offset);
   }
 }
 
@@ -251,7 +241,12 @@ int opened(const char* call, int dir, const char* path, int flags, Open real) {
   const bool own_folder = dir != AT_FDCWD && std::strcmp(path, ".") == 0;
   if (strikes(call, what, own_folder ? " (folder)" : "") == Action::kFail) return -1;
   const int fd = real();
-  if (fd >= 0) std::strcpy(labelOf(fd), what);
+  if (fd < 0) return fd;
+  // A part of a path opened as a bare path may be a folder after all.
+  static const auto real_fstat = next<int (*)(int, struct stat*)>("fstat");
+  struct stat info;
+  if ((flags & O_PATH) != 0 && real_fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) labelPath(dir, path, true, what);
+  std::strcpy(labelOf(fd), what);
   return fd;
 }
 

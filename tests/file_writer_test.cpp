@@ -60,6 +60,9 @@ const Failure kCopyFindsNoRoom{"pwrite apps.ini's copy ENOSPC", "WriteFile apps.
 const Failure kCopyUnflushed{"fsync apps.ini's copy EIO", "FlushFileBuffers apps.ini's copy ERROR_IO_DEVICE"};
 const Failure kCopyUnclosed{"close apps.ini's copy EIO", "CloseHandle apps.ini's copy ERROR_NETNAME_DELETED"};
 const Failure kCopyNotMoved{"renameat apps.ini's copy EIO", "MoveFileExA apps.ini's copy ERROR_IO_DEVICE"};
+// A vanished file's copy takes a name nothing took meanwhile.
+const Failure kFreshCopyNotMoved{"renameat2 apps.ini's copy EIO", "MoveFileExA apps.ini's copy ERROR_IO_DEVICE"};
+const Failure kNameTakenMeanwhile{"renameat2 apps.ini's copy run", ""};
 const Failure kCopyRefused{"", "CreateFileA apps.ini's copy ERROR_ACCESS_DENIED"};
 const Failure kFileWriteProtected{"", "CreateFileA apps.ini ERROR_WRITE_PROTECT"};
 const Failure kSecurityUnreadable{"", "GetFileSecurityA apps.ini ERROR_ACCESS_DENIED"};
@@ -67,13 +70,13 @@ const Failure kSecurityUnreadable{"", "GetFileSecurityA apps.ini ERROR_ACCESS_DE
 // DACL it has, then the giving), cannot be given.
 const Failure kSecurityNotGiven{"", "GetFileSecurityA apps.ini after MoveFileExA apps.ini's copy ERROR_ACCESS_DENIED,"
                                     "SetFileSecurityA apps.ini ERROR_ACCESS_DENIED"};
-// Another program puts another file at the name: before the save's first
-// look at the file goes on to open it, before its backup reads it (once its
-// folder's flags are read), before it is opened to be written in place
-// (once its backup has taken its name).
-const Failure kSwappedAtFirstOpen{"openat apps.ini run", ""};
+// Another program puts another file at the name: between the save's first
+// look at the file and its open, before its backup reads it (once its
+// folder's flags are read), before it is read again to be written in place
+// (once the other file's copy is made).
+const Failure kSwappedAtFirstOpen{"openat apps.ini 2 run", ""};
 const Failure kSwappedBeforeBackupRead{"openat apps.ini after ioctl ini/ run", ""};
-const Failure kSwappedBeforeWriteInPlace{"openat apps.ini after renameat apps.ini's backup run", ""};
+const Failure kSwappedBeforeWriteInPlace{"openat apps.ini after close games.ini's copy run", ""};
 const char* const kPutAnotherFile = "echo S==s > s && mv s hvn/ini/apps.ini";
 // Windows flushes no folder. Once a file's copy has taken its place, its
 // folder is opened, flushed and closed.
@@ -84,7 +87,7 @@ const Failure kBackupNotMoved{"renameat apps.ini's backup EXDEV", "MoveFileExA a
 const Failure kGamesBackupNotMoved{"renameat games.ini's backup EXDEV",
                                    "MoveFileExA games.ini's backup ERROR_NOT_SAME_DEVICE"};
 // A write in place that takes half, then finds the disk full.
-const Failure kShortThenFull{"pwritev apps.ini short,pwritev apps.ini EDQUOT",
+const Failure kShortThenFull{"pwrite apps.ini short,pwrite apps.ini EDQUOT",
                              "WriteFile apps.ini short,WriteFile apps.ini ERROR_DISK_FULL"};
 
 enum class Layout {
@@ -534,8 +537,12 @@ const WriterCase kWriterCases[] = {
      .written = 0, .words = "apps.ini: Input/output error", .words_on_windows = "apps.ini: I/O device error"},
     {.what = "a vanished file's copy not closed", .layout = Layout::kAppsVanished, .fails = kCopyUnclosed, .failed = 0,
      .written = 0, .words = "apps.ini: Input/output error", .words_on_windows = "apps.ini: Network name deleted"},
-    {.what = "a vanished file's copy that cannot take its place", .layout = Layout::kAppsVanished, .fails = kCopyNotMoved,
-     .failed = 0, .written = 0, .words = "apps.ini: Input/output error", .words_on_windows = "apps.ini: I/O device error"},
+    {.what = "a vanished file's copy that cannot take its place", .layout = Layout::kAppsVanished,
+     .fails = kFreshCopyNotMoved, .failed = 0, .written = 0, .words = "apps.ini: Input/output error",
+     .words_on_windows = "apps.ini: I/O device error"},
+    {.what = "a vanished file's name taken meanwhile: not replaced", .layout = Layout::kAppsVanished,
+     .fails = kNameTakenMeanwhile, .failed = 0, .written = 0, .words = "apps.ini: File exists", .apps_after = "S==s\n",
+     .run = kPutAnotherFile},
     {.what = "a vanished file's folder not flushed: said", .layout = Layout::kAppsVanished, .fails = kFolderUnflushed,
      .failed = 0, .words = "apps.ini: Input/output error"},
     // What stands at a backup's name is judged before either file changes.
@@ -619,7 +626,7 @@ const WriterCase kWriterCases[] = {
      .run = kPutAnotherFile},
     {.what = "another file put at the name before it is written in place", .layout = Layout::kAppsHardLinked,
      .fails = kSwappedBeforeWriteInPlace, .failed = 0, .written = 0, .words = "apps.ini: Resource temporarily unavailable",
-     .apps_after = "S==s\n", .apps_backup = kOldApps, .run = kPutAnotherFile},
+     .apps_after = "S==s\n", .run = kPutAnotherFile},
     {.what = "nobody's link swapped in between two looks not followed", .fails = kSwappedAtFirstOpen, .failed = 0,
      .written = 0, .words = "apps.ini: Too many levels of symbolic links", .apps_after = "S==s",
      .prepare = nobodysFolder, .inspect = rootOnlyFile, .inspected = "S==s",
