@@ -77,6 +77,11 @@ const Failure kSecurityNotGiven{"", "GetFileSecurityA apps.ini after MoveFileExA
 const Failure kSwappedAtFirstOpen{"openat apps.ini 2 run", ""};
 const Failure kSwappedBeforeBackupRead{"openat apps.ini after ioctl ini/ run", ""};
 const Failure kSwappedBeforeWriteInPlace{"openat apps.ini after close games.ini's copy run", ""};
+// A group member renames her own link over the link the walk looked at,
+// before it reads where it leads.
+const Failure kLinkSwapped{"readlinkat apps.ini run", ""};
+// The file system takes no permission change (FAT through FUSE).
+const Failure kModeUnchangeable{"fchmod apps.ini's backup EPERM", ""};
 const char* const kPutAnotherFile = "echo S==s > s && mv s hvn/ini/apps.ini";
 // Windows flushes no folder. Once a file's copy has taken its place, its
 // folder is opened, flushed and closed.
@@ -90,6 +95,9 @@ const Failure kGamesBackupNotMoved{"renameat games.ini's backup EXDEV",
 const Failure kShortThenFull{"pwrite apps.ini short,pwrite apps.ini EDQUOT",
                              "WriteFile apps.ini short,WriteFile apps.ini ERROR_DISK_FULL"};
 
+// The first write of a file written in place, which grows it, finds no room.
+const Failure kNoRoomToGrow{"pwrite apps.ini ENOSPC", "WriteFile apps.ini ERROR_DISK_FULL"};
+
 enum class Layout {
   kOrdinary,
   kAppsVanished,
@@ -99,6 +107,7 @@ enum class Layout {
   kAppsHardLinked,       // a second name beside it: written in place
   kAppsLongHardLinked,   // the same, 40 lines
   kAppsLargeHardLinked,  // the same, 3,000 lines, that shrinks
+  kAppsShortHardLinked,  // the same, one short line, that grows, and an older apps.ini.bak
   kGamesSymlinked,       // a link to elsewhere/games.ini
   kModes,                // games.ini 0640, apps.ini 0604
   kOlderBackups,         // both .bak there already, and games.ini blank lines only
@@ -448,6 +457,43 @@ std::string smallDisk() {
   return std::system("cp -a ini-aside/. hvn/ini/ && rm -r ini-aside") == 0 ? "" : "cannot fill the small file system";
 }
 
+// hvn/ini is a file system mounted nosuid, as a desktop mounts a stick, on
+// which apps.ini is root's link off it, to elsewhere/apps.ini, root's alone.
+std::string linkOffNosuidMedia() {
+  if (getuid() != 0) return "mounting a file system takes root";
+  fs::create_directories("elsewhere");
+  std::ofstream("elsewhere/apps.ini", std::ios::binary) << kOldApps;
+  fs::permissions("elsewhere/apps.ini", fs::perms(0600));
+  fs::rename(kIni, "ini-aside");
+  fs::create_directory(kIni);
+  if (mount("tmpfs", kIni.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=755") != 0)
+    return std::string("cannot mount a file system here: ") + std::strerror(errno);
+  mounted = fs::absolute(kIni);
+  if (std::system("cp -a ini-aside/. hvn/ini/ && rm -r ini-aside") != 0) return "cannot fill the file system";
+  fs::remove(kIni / "apps.ini");
+  fs::create_symlink(fs::absolute("elsewhere/apps.ini"), kIni / "apps.ini");
+  return {};
+}
+
+// hvn/ini is root's and open to group 2000 (2775); apps.ini there is root's
+// link to mine/apps.ini, and elsewhere/apps.ini is root's alone.
+std::string rootsLinkInGroupFolder() {
+  if (const std::string why = groupWritableFolder(); !why.empty()) return why;
+  fs::create_directories("mine");
+  fs::rename(kIni / "apps.ini", "mine/apps.ini");
+  fs::create_symlink(fs::absolute("mine/apps.ini"), kIni / "apps.ini");
+  fs::create_directories("elsewhere");
+  std::ofstream("elsewhere/apps.ini", std::ios::binary) << kOldApps;
+  return {};
+}
+std::string rootOnlyAndMine() { return contentOf("elsewhere/apps.ini") + "|" + contentOf("mine/apps.ini"); }
+
+// apps.ini has the permission bits its backup is made with.
+std::string privateApps() {
+  fs::permissions(kIni / "apps.ini", fs::perms(0600));
+  return {};
+}
+
 // The same, in a folder hvn of nobody's: a mount point there is root's own.
 std::string mountPointInNobodysFolder() {
   if (nobody() == nullptr) return kNeedsNobody;
@@ -530,6 +576,9 @@ const WriterCase kWriterCases[] = {
     {.what = "a write in place cut short, then failed, puts the old menu back", .layout = Layout::kAppsLongHardLinked,
      .fails = kShortThenFull, .failed = 0, .written = 0, .words = "apps.ini: Disk quota exceeded",
      .words_on_windows = "apps.ini: Disk full", .apps_backup = kLongApps},
+    {.what = "a write in place with no room to grow keeps the older backup", .layout = Layout::kAppsShortHardLinked,
+     .fails = kNoRoomToGrow, .failed = 0, .written = 0, .words = "apps.ini: No space left on device",
+     .words_on_windows = "apps.ini: Disk full", .apps_backup = kOlder},
     // What fails where a file has vanished: it is made anew, or not at all.
     {.what = "a vanished file's copy that finds no room", .layout = Layout::kAppsVanished, .fails = kCopyFindsNoRoom,
      .failed = 0, .written = 0, .words = "apps.ini: No space left on device", .words_on_windows = "apps.ini: Disk full"},
@@ -632,6 +681,16 @@ const WriterCase kWriterCases[] = {
      .prepare = nobodysFolder, .inspect = rootOnlyFile, .inspected = "S==s",
      .run = "printf S==s > elsewhere/apps.ini && chmod 600 elsewhere/apps.ini && ln -sfn \"$PWD/elsewhere/apps.ini\" "
             "hvn/ini/apps.ini && chown -h nobody hvn/ini/apps.ini"},
+    {.what = "a link swapped between its look and its read: the one looked at is followed", .fails = kLinkSwapped,
+     .apps_after = kOldApps, .apps_backup = "", .prepare = rootsLinkInGroupFolder, .inspect = rootOnlyAndMine,
+     .inspected = "OldApp==e:\\oldapp\\default.xbe\r\n|B==e:\\b\r\n",
+     .run = "ln -s \"$PWD/elsewhere/apps.ini\" x && chown -h 2001 x && mv -T x hvn/ini/apps.ini"},
+    {.what = "root's link on nosuid media leading off it not followed", .failed = 0, .written = 0,
+     .words = "apps.ini: hvn/ini/apps.ini is on a file system mounted nosuid, where owners prove nothing, and leads off "
+              "it to /; not followed",
+     .prepare = linkOffNosuidMedia, .inspect = rootOnlyFile, .inspected = "OldApp==e:\\oldapp\\default.xbe\r\n"},
+    {.what = "a permission change that would change nothing: no failure", .fails = kModeUnchangeable,
+     .prepare = privateApps},
     {.what = "a full disk with a hard-linked file: no room for the backup", .layout = Layout::kAppsLongHardLinked,
      .failed = 0, .written = 0, .words = "apps.ini.bak: No space left on device",
      .prepare = smallDisk},
@@ -681,7 +740,7 @@ struct InScratch {
 // The old menus as the row's layout has them; true where it can be laid here.
 bool lay(Layout layout, std::string& old_apps, std::string& old_games) {
   const fs::path ini = fs::path("hvn") / "ini";
-  old_apps = layout == Layout::kAppsLongHardLinked ? kLongApps : kOldApps;
+  old_apps = layout == Layout::kAppsLongHardLinked ? kLongApps : layout == Layout::kAppsShortHardLinked ? "O==o\r\n" : kOldApps;
   if (layout == Layout::kAppsLargeHardLinked)
     for (int i = 1; i < 3000; ++i) old_apps += kOldApps;
   old_games = layout == Layout::kOlderBackups ? "\r\n" : kOldGames;
@@ -704,6 +763,10 @@ bool lay(Layout layout, std::string& old_apps, std::string& old_games) {
     case Layout::kAppsHardLinked:
     case Layout::kAppsLongHardLinked:
     case Layout::kAppsLargeHardLinked: fs::create_hard_link(ini / "apps.ini", ini / "other-name-apps.ini"); break;
+    case Layout::kAppsShortHardLinked:
+      fs::create_hard_link(ini / "apps.ini", ini / "other-name-apps.ini");
+      std::ofstream(ini / "apps.ini.bak", std::ios::binary) << kOlder;
+      break;
     case Layout::kModes:
       if (kWindows) return false;  // Windows keeps a file's attributes, not POSIX permission bits
       fs::permissions(ini / "games.ini", fs::perms(0640));
