@@ -1,5 +1,9 @@
 #include "catalogue/menu_files.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -111,12 +115,12 @@ void takeBytes(Reader& reader, const char* bytes, std::size_t size, EntryList& l
   }
 }
 
-// Adds `bytes` to a stamp: its size, and a 64-bit FNV-1a digest.
-void addToStamp(MenuFileStamp& stamp, const char* bytes, std::size_t size) {
-  if (stamp.size == 0) stamp.digest = 14695981039346656037ULL;
-  for (std::size_t i = 0; i < size; ++i)
-    stamp.digest = (stamp.digest ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ULL;
-  stamp.size += size;
+// Adds `bytes` to a stamp, as far as kStampedBytes: their count, and a
+// 64-bit FNV-1a digest.
+void addToStamp(MenuFileStamp& stamp, std::string_view bytes) {
+  bytes = bytes.substr(0, static_cast<std::size_t>(kStampedBytes - stamp.size));
+  for (const char c : bytes) stamp.digest = (stamp.digest ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  stamp.size += bytes.size();
 }
 
 // Reads the file open as `fd` block by block into `stamp`, handing each
@@ -124,16 +128,34 @@ void addToStamp(MenuFileStamp& stamp, const char* bytes, std::size_t size) {
 template <typename Take>
 bool readBlocks(int fd, MenuFileStamp& stamp, Take take) {
   std::vector<char> block(kReadBlockSize);
-  stamp.read = fileIdentity(fd, stamp.identity);
+  stamp.read = true;
   for (long n; (n = readFileBytes(fd, block.data(), block.size())) != 0;) {
     if (n < 0) {
       stamp.read = false;
       return false;
     }
-    addToStamp(stamp, block.data(), static_cast<std::size_t>(n));
+    addToStamp(stamp, std::string_view(block.data(), static_cast<std::size_t>(n)));
     if (!take(std::string_view(block.data(), static_cast<std::size_t>(n)))) return true;
   }
   return true;
+}
+
+bool sameStamps(const MenuFileStamp& a, const MenuFileStamp& b) {
+  return a.read == b.read && (!a.read || (a.size == b.size && a.digest == b.digest));
+}
+
+// What the menu file at `path` is now, or, where it cannot be read, -1 with
+// why in `words`, or kHeldElsewhere.
+int stampNow(const char* path, MenuFileStamp& now, char (&words)[kWordsSize]) {
+  now = {};
+  const int fd = openToRead(path, words);
+  if (fd < 0) return fd;
+  // No further than the stamp reaches, so that a device without end cannot
+  // stall it.
+  const bool read = readBlocks(fd, now, [&](std::string_view) { return now.size < kStampedBytes; });
+  closeFile(fd);
+  if (!read) std::snprintf(words, sizeof words, "%s", std::strerror(errno));
+  return read ? 0 : -1;
 }
 
 }  // namespace
@@ -145,12 +167,21 @@ std::string_view checkMenuFile(const char* path, char (&words)[kWordsSize]) {
   return {};
 }
 
-FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const bool (&backup)[2]) {
+FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const bool (&backup)[2],
+                          const MenuFileStamp* const (&last_seen)[2]) {
   // Both files at once, each as long as it can be.
   char app_text[kMaxFileSize];
   char game_text[kMaxFileSize];
-  const FileReplacement files[] = {{kAppMenuPath, menuFileText(apps, app_text), backup[0]},
-                                   {kGameMenuPath, menuFileText(games, game_text), backup[1]}};
+  FileReplacement files[] = {{kAppMenuPath, menuFileText(apps, app_text), backup[0]},
+                             {kGameMenuPath, menuFileText(games, game_text), backup[1]}};
+  for (int i = 0; i < 2; ++i)
+    if (const MenuFileStamp* const stamp = last_seen[i]; stamp != nullptr && stamp->read)
+      files[i].as_last_seen = [stamp](std::string_view old) {
+        MenuFileStamp now;
+        now.read = true;
+        addToStamp(now, old);
+        return sameStamps(now, *stamp);
+      };
   return replaceFiles(files, 2);
 }
 
@@ -180,33 +211,21 @@ MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stam
   return reader.read;
 }
 
-MenuFileStamp stampMenuFile(const char* path) {
+Elsewhere lookAgain(WatchedMenuFile& file, char (&words)[kWordsSize]) {
   MenuFileStamp now;
-  char words[kWordsSize];
-  const int fd = openToRead(path, words);
-  if (fd < 0) return now;
-  // No further than any menu the lists can hold, so that a device without
-  // end cannot stall it.
-  readBlocks(fd, now, [&](std::string_view) { return now.size <= kMaxFileSize; });
-  closeFile(fd);
-  return now;
-}
-
-bool unchangedSince(const char* path, const MenuFileStamp& stamp) {
-  MenuFileStamp now;
-  char words[kWordsSize];
-  const int fd = openToRead(path, words);
-  if (fd >= 0) {
-    readBlocks(fd, now, [&](std::string_view) { return now.size <= stamp.size; });
-    closeFile(fd);
+  if (const int looked = stampNow(file.path, now, words); looked != 0) {
+    if (std::exchange(file.unreadable_told, true)) return Elsewhere::kUnchanged;
+    return looked == kHeldElsewhere ? Elsewhere::kHeld : Elsewhere::kUnreadable;
   }
-  if (!now.read || !stamp.read) return now.read == stamp.read;
-  return now.identity.device == stamp.identity.device && now.identity.file == stamp.identity.file &&
-         now.size == stamp.size && now.digest == stamp.digest;
+  file.unreadable_told = false;
+  if (sameStamps(now, file.stamp)) return Elsewhere::kUnchanged;
+  file.stamp = now;
+  return Elsewhere::kChanged;
 }
 
-bool changedElsewhere(WatchedMenuFile& file) {
-  if (unchangedSince(file.path, file.stamp)) return false;
-  file.stamp = stampMenuFile(file.path);
-  return true;
+void lookAfterFailedSave(WatchedMenuFile& file) {
+  char words[kWordsSize];
+  MenuFileStamp now;
+  file.unreadable_told = stampNow(file.path, now, words) != 0;
+  if (!file.unreadable_told) file.stamp = now;
 }

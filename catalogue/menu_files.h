@@ -22,11 +22,26 @@ inline constexpr char kAppMenuPath[] =
 // in words kept in `words`, or an empty view when it can. Nothing is read.
 std::string_view checkMenuFile(const char* path, char (&words)[kWordsSize]);
 
+// What a menu file was when it was read: its first kStampedBytes, by count
+// and a digest, or that it could not be read; so that a change made
+// elsewhere since can be told. The same bytes under a new file number (an
+// editor saving what it read) are the same: nothing is lost by replacing
+// them.
+inline constexpr std::uint64_t kStampedBytes = 1u << 20;
+struct MenuFileStamp {
+  bool read = false;
+  std::uint64_t size = 0;
+  std::uint64_t digest = 14695981039346656037ULL;  // FNV-1a's offset basis: no bytes yet
+};
+
 // Rewrites the app menu and then the game menu, one "name==path" line with CR
 // LF per entry, both or neither where that can be known, the old menus kept
 // beside them where `backup` says so (see replaceFiles): file 0 of the result
-// is the app menu, file 1 the game menu, and its words name the file.
-FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const bool (&backup)[2]);
+// is the app menu, file 1 the game menu, and its words name the file. Given
+// `last_seen` (app menu first), a file that no longer holds what its stamp
+// says stops the save before either file changes (`changed`).
+FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const bool (&backup)[2],
+                          const MenuFileStamp* const (&last_seen)[2]);
 
 // Where reading a menu file stopped: `reason` is empty when every line was
 // taken, otherwise it says why line number `line` (from 1, one more at every
@@ -34,15 +49,6 @@ FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const b
 struct MenuFileRead {
   std::uint64_t line = 0;
   std::string_view reason;
-};
-
-// What a menu file was when it was read: which file, how long, and a digest
-// of its bytes, so that a change made elsewhere since can be told.
-struct MenuFileStamp {
-  bool read = false;
-  FileIdentity identity;
-  std::uint64_t size = 0;
-  std::uint64_t digest = 0;
 };
 
 // Appends the entries of the menu file at `path` to `list`, name and path byte
@@ -55,27 +61,34 @@ struct MenuFileStamp {
 // length of a line. `stamp`, if given, is what the file was.
 MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp = nullptr);
 
-// What the menu file at `path` is now, read no further than the longest menu
-// a list is written as; a file that cannot be read has a stamp that says so.
-MenuFileStamp stampMenuFile(const char* path);
-
-// True when the menu file at `path` is still what `stamp` says: the same file
-// holding the same bytes, or still unreadable. Reads no further than it must
-// to tell, so a file grown without end cannot stall it.
-bool unchangedSince(const char* path, const MenuFileStamp& stamp);
-
 // A menu file as the session last knew it: its list, and what it was when
-// last read, written or found changed, so that a change made elsewhere since
+// last read, written or looked at, so that a change made elsewhere since
 // is seen.
 struct WatchedMenuFile {
   const char* path;
   EntryList& list;
   MenuFileStamp stamp;
+  bool unreadable_told = false;  // it could not be read at the last look, which said so
 };
 
-// True when the file is no longer what the session last knew of it (other
-// bytes, another file at its place, gone). It is then taken as it is now,
-// so that it counts as changed again only once it changes again.
-bool changedElsewhere(WatchedMenuFile& file);
+// How a watched file stands against what the session last knew of it.
+enum class Elsewhere {
+  kUnchanged,
+  kChanged,     // other bytes
+  kUnreadable,  // it cannot be read now (gone, a stick pulled): why in words
+  kHeld,        // another program holds it (Windows)
+};
+
+// Looks at the file again, read no further than kStampedBytes, so that a
+// device without end cannot stall it. A changed file is taken as it is now,
+// so that it counts again only once it changes again. One that cannot be
+// read keeps its last stamp, so that the next look compares bytes, and is
+// named once: a second look that cannot read it leaves the rest to the
+// writer.
+Elsewhere lookAgain(WatchedMenuFile& file, char (&words)[kWordsSize]);
+
+// Takes the file as it is after a save that failed: what it holds now, or,
+// where it cannot be read, as told (the save's message said why).
+void lookAfterFailedSave(WatchedMenuFile& file);
 
 #endif  // HALVANE_CATALOGUE_MENU_FILES_H_

@@ -31,6 +31,7 @@ constexpr std::string_view kChoices = "Choose 1-9, 0, m, n, e or f; Enter shows 
 
 constexpr std::string_view kFileCheckFailed = "File check failed\n";
 constexpr std::string_view kNextSelection = "Next selection\n";
+constexpr std::string_view kChangedElsewhere = " changed since it was read; 7 again replaces it\n";
 constexpr std::string_view kCouldNotWrite = "Could not write ";
 
 constexpr int kSuccess = 0;
@@ -413,12 +414,23 @@ bool keepMenuFiles(WatchedMenuFile (&files)[2]) {
 }
 
 // Names each file changed elsewhere since the session last knew it, which
-// 7 again replaces unless it changes again. True when there was none.
+// 7 again replaces unless it changes again, each file that cannot be read
+// now, with why, and each that another program holds. True when there was
+// none.
 bool unchangedElsewhere(ConsoleStream& console, WatchedMenuFile (&files)[2]) {
   bool unchanged = true;
   for (WatchedMenuFile& file : files) {
-    if (!changedElsewhere(file)) continue;
-    writeTexts(console, {file.path, " changed since it was read; 7 again replaces it\n"});
+    char words[kWordsSize];
+    switch (lookAgain(file, words)) {
+      case Elsewhere::kUnchanged: continue;
+      case Elsewhere::kChanged: writeTexts(console, {file.path, kChangedElsewhere}); break;
+      case Elsewhere::kUnreadable:
+        writeTexts(console, {file.path, " cannot be read now: ", words, "; 7 again writes it\n"});
+        break;
+      case Elsewhere::kHeld:
+        writeTexts(console, {file.path, " is in use by another program; close it, then choose 7 again\n"});
+        break;
+    }
     unchanged = false;
   }
   return unchanged;
@@ -445,7 +457,10 @@ struct Session {
 bool writeFiles(Session& session) {
   ConsoleStream& console = session.console;
   if (session.keep_menus && !unchangedElsewhere(console, session.watched)) return false;
-  const FilesWrite result = writeMenuFiles(appList, gameList, session.backup);
+  // With --keep, what the watch last saw is what a backup must find.
+  const MenuFileStamp* const last_seen[2] = {session.keep_menus ? &session.watched[1].stamp : nullptr,
+                                             session.keep_menus ? &session.watched[0].stamp : nullptr};
+  const FilesWrite result = writeMenuFiles(appList, gameList, session.backup, last_seen);
   if (result.failed < 0) {
     if (session.keep_menus) {
       sayWritten(console, result);
@@ -456,14 +471,18 @@ bool writeFiles(Session& session) {
     }
     return true;
   }
-  sayNotWritten(console, result);
+  if (result.changed) {
+    writeTexts(console, {session.watched[result.failed == 0 ? 1 : 0].path, kChangedElsewhere});
+  } else {
+    sayNotWritten(console, result);
+  }
   // Only a save that said so ("7 again writes without a backup") writes
   // without one, and only the file whose backup could not be made.
   if (result.backup_failed && result.written == 0) session.backup[result.failed] = false;
   // What the files hold now is what the session knows of them: a file this
   // save wrote, or left as it was.
   if (session.keep_menus)
-    for (WatchedMenuFile& file : session.watched) file.stamp = stampMenuFile(file.path);
+    for (WatchedMenuFile& file : session.watched) lookAfterFailedSave(file);
   session.write_failed = true;
   return false;
 }

@@ -33,6 +33,8 @@ struct Ready {
 struct Failure {
   SystemError error = 0;
   bool backup = false;
+  bool changed = false;  // not what the caller last saw
+  explicit operator bool() const { return error != 0 || changed; }
 };
 
 // Whether old bytes are worth a backup: they hold something but line ends
@@ -46,11 +48,13 @@ bool worthKeeping(std::string_view old, std::string_view contents) {
          old.find_first_not_of(kLineEnds, contents.size()) != std::string_view::npos;
 }
 
-// Reads the old bytes and, where they are worth it, makes the backup of them.
-Failure makeBackup(Ready& ready, std::string_view contents) {
+// Reads the old bytes, judges them as the caller asks, and, where they are
+// worth it, makes the backup of them.
+Failure makeBackup(Ready& ready, const FileReplacement& file) {
   std::string old;
   if (const SystemError error = readOld(ready.target, old); error != 0) return {error};
-  if (!worthKeeping(old, contents)) return {};
+  if (file.as_last_seen && !file.as_last_seen(old)) return {0, false, true};
+  if (!file.backup || !worthKeeping(old, file.contents)) return {};
   if (const SystemError error = judgeBackupName(ready.target); error != 0) return {error, true};
   return {makeTemporary(ready.target, Made::kBackup, old, ready.backup), true};
 }
@@ -64,8 +68,8 @@ Failure makeReady(const FileReplacement& file, Ready& ready) {
   if (!target.exists) return {makeTemporary(target, Made::kFresh, file.contents, ready.copy)};
   ready.way = Way::kInPlace;
   if (target.device) return {};
-  if (file.backup)
-    if (const Failure failure = makeBackup(ready, file.contents); failure.error != 0) return failure;
+  if (file.backup || file.as_last_seen)
+    if (const Failure failure = makeBackup(ready, file)) return failure;
   if (target.in_place) return {};
   ready.way = Way::kCopy;
   const SystemError error = makeTemporary(target, Made::kCopy, file.contents, ready.copy);
@@ -192,19 +196,22 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
   const auto fail = [&](int i, Failure failure) {
     result.failed = i;
     result.backup_failed = failure.backup;
+    result.changed = failure.changed;
     const Target& target = ready[i].target;
     keepWords({files[i].path, failure.backup ? kBackupSuffix : "", ": ",
-               target.refusal.empty() ? systemWords(failure.error) : target.refusal},
+               failure.changed          ? "changed since it was last seen"
+               : target.refusal.empty() ? systemWords(failure.error)
+                                        : target.refusal},
               result.words);
   };
   for (int i = 0; i < count && result.failed < 0; ++i)
-    if (const Failure failure = makeReady(files[i], ready[i]); failure.error != 0) fail(i, failure);
+    if (const Failure failure = makeReady(files[i], ready[i])) fail(i, failure);
   int late_file = -1;
   SystemError late = 0;
   for (int i = 0; i < count && result.failed < 0; ++i) {
     SystemError after_move = 0;
     const Failure failure = takePlace(ready[i], files[i].contents, after_move);
-    if (failure.error != 0) {
+    if (failure) {
       fail(i, failure);
       result.mixed = ready[i].mixed;
       // An earlier file is written: the old contents made ready as this

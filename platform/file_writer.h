@@ -4,6 +4,7 @@
 #define HALVANE_PLATFORM_FILE_WRITER_H_
 
 #include <cstddef>
+#include <functional>
 #include <string_view>
 
 // Most files replaced together.
@@ -16,11 +17,15 @@ inline constexpr std::size_t kWordsSize = 640;
 inline constexpr std::string_view kBackupSuffix = ".bak";
 
 // One file to replace: where, what it is to hold, and whether its old
-// contents are kept in a backup beside it first.
+// contents are kept in a backup beside it first. Where `as_last_seen` is
+// given, the old contents are read first and must be what it takes them
+// for; other bytes (an edit saved elsewhere since the caller last looked)
+// stop the save before any file changes, with `changed`.
 struct FileReplacement {
   const char* path;
   std::string_view contents;
   bool backup = true;
+  std::function<bool(std::string_view)> as_last_seen = nullptr;
 };
 
 // What became of replacing files. `failed` is -1, or the file that was not
@@ -37,6 +42,7 @@ struct FilesWrite {
   int failed = -1;
   int written = 0;
   bool backup_failed = false;
+  bool changed = false;  // file `failed` is not what `as_last_seen` took it for
   bool mixed = false;  // file `failed` holds neither its old contents nor its new
   bool backed_up[kMaxReplacedFiles] = {};
   char copy_left[288] = "";
@@ -62,9 +68,11 @@ FilesWrite replaceFiles(const FileReplacement* files, int count);
 // Opens the file at `path` for reading, reached and judged as replaceFiles
 // reaches and judges it, so that nothing another user could have steered
 // this one to is ever opened, and only if it is an ordinary file or a
-// device; never waits. Returns a descriptor for readFileBytes and closeFile,
-// or -1 with why in `words`: the system's own, or the program's for
-// something that is not a file or a step not taken.
+// device; waits only for another program's brief hold (Windows). Returns a
+// descriptor for readFileBytes and closeFile, or -1 with why in `words`:
+// the system's own, or the program's for something that is not a file or a
+// step not taken; or kHeldElsewhere where another program still holds it.
+inline constexpr int kHeldElsewhere = -2;
 int openToRead(const char* path, char (&words)[kWordsSize]);
 
 #endif  // HALVANE_PLATFORM_FILE_WRITER_H_

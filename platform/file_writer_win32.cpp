@@ -322,7 +322,17 @@ std::string systemWords(SystemError error) {
 
 int openToRead(const char* path, char (&words)[kWordsSize]) {
   words[0] = '\0';
-  const int fd = _open(path, _O_RDONLY | _O_BINARY);
+  int fd = -1;
+  const DWORD held = retryWhileHeld([&] {
+    SetLastError(ERROR_SUCCESS);
+    fd = _open(path, _O_RDONLY | _O_BINARY);
+    return fd < 0 && GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
+  });
+  if (held != ERROR_SUCCESS) {
+    const std::string told = systemWords(held);
+    words[told.copy(words, sizeof words - 1)] = '\0';
+    return kHeldElsewhere;
+  }
   int type = 0;
   if (fd >= 0) {
     struct _stat file;

@@ -1,12 +1,21 @@
 // Facts about reading a menu file back: what ends a line, what is dropped,
-// what refuses the file, and which line a refusal names.
+// what refuses the file, and which line a refusal names; and what the watch
+// of a file read makes of what happened to it since.
 #include "catalogue/menu_files.h"
 #include "tests/row_name.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -87,5 +96,63 @@ TEST(MenuFileUnreadable, RefusedAtLineOne) {
   EXPECT_EQ(read.reason, "could not be read");
   EXPECT_EQ(read.line, 1u);
 }
+
+// What happens to a file after it was read, and what two looks at it find.
+void renamedOver(const std::string& path) {
+  std::filesystem::copy_file(path, path + ".new");
+  std::filesystem::rename(path + ".new", path);
+}
+void firstByteChanged(const std::string& path) { std::fstream(path, std::ios::in | std::ios::out).put('B'); }
+void removed(const std::string& path) { std::filesystem::remove(path); }
+std::thread holding;
+#ifdef _WIN32
+// Held without sharing for three seconds, longer than a look waits.
+void heldForThreeSeconds(const std::string& path) {
+  const HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  holding = std::thread([held] {
+    Sleep(3000);
+    CloseHandle(held);
+  });
+}
+#endif
+
+struct WatchCase {
+  const char* what;
+  std::string bytes;
+  void (*meanwhile)(const std::string& path);
+  Elsewhere first, second;
+};
+const WatchCase kWatchCases[] = {
+    {"untouched, longer than a look reads", std::string(kStampedBytes + 5, '\n'), nullptr, Elsewhere::kUnchanged,
+     Elsewhere::kUnchanged},
+    {"the same bytes under a new file number", "A==a\r\n", renamedOver, Elsewhere::kUnchanged, Elsewhere::kUnchanged},
+    {"a byte changed", "A==a\r\n", firstByteChanged, Elsewhere::kChanged, Elsewhere::kUnchanged},
+    {"removed, named once", "A==a\r\n", removed, Elsewhere::kUnreadable, Elsewhere::kUnchanged},
+#ifdef _WIN32
+    {"held by another program, then let go", "A==a\r\n", heldForThreeSeconds, Elsewhere::kHeld,
+     Elsewhere::kUnchanged},
+#endif
+};
+
+class Watch : public testing::TestWithParam<WatchCase> {};
+
+TEST_P(Watch, CallsAChangeOnlyAChange) {
+  const WatchCase& c = GetParam();
+  const std::string path = testing::TempDir() + "hvn-watch-" + rowName(c.what) + ".ini";
+  std::ofstream(path, std::ios::binary) << c.bytes;
+  static EntryList list;
+  list.count = 0;
+  WatchedMenuFile file{path.c_str(), list, {}};
+  readMenuFile(path.c_str(), list, &file.stamp);
+  if (c.meanwhile != nullptr) c.meanwhile(path);
+  char words[kWordsSize];
+  EXPECT_EQ(lookAgain(file, words), c.first) << words;
+  EXPECT_EQ(lookAgain(file, words), c.second) << words;
+  if (holding.joinable()) holding.join();
+  std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Watch, testing::ValuesIn(kWatchCases),
+                         [](const testing::TestParamInfo<WatchCase>& row) { return rowName(row.param.what); });
 
 }  // namespace
