@@ -86,12 +86,27 @@ std::string named(const std::string& where, const std::string& part) {
 constexpr int kMaxLinks = 40;  // as the kernel's own limit
 
 // Opens the root or the current folder, where a walk starts or a link's
-// absolute target sends it.
+// absolute target sends it. A current folder that has gone (a stick pulled,
+// whose driver answers no more, or a folder removed) is found again by the
+// path it had when the first walk started (the stick plugged back in and
+// mounted at the same place); where it cannot be, the refusal says so.
 int openStart(bool absolute, Target& target) {
-  replaceDescriptor(target.folder, open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (target.folder < 0) return errno;
+  static const std::string started_in = [] {
+    char path[PATH_MAX];
+    return getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
+  }();
   target.folder_where = absolute ? "/" : ".";
-  return fstat(target.folder, &target.folder_info) == 0 ? 0 : errno;
+  for (int tries = 0;; ++tries) {
+    replaceDescriptor(target.folder, open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const int error = target.folder < 0 || fstat(target.folder, &target.folder_info) != 0 ? errno : 0;
+    const bool gone = error != 0 || target.folder_info.st_nlink == 0;
+    if (absolute || !gone) return error;
+    if (tries == 1 || started_in.empty() || chdir(started_in.c_str()) != 0) {
+      target.refusal = "the folder the program started in" + (started_in.empty() ? "" : ", " + started_in + ",") +
+                       " has gone; start the program again there";
+      return error != 0 ? error : ENOENT;
+    }
+  }
 }
 
 // Follows `path` one part at a time from the current folder, each symbolic

@@ -481,6 +481,11 @@ std::vector<Case> cases() {
        .then = {"changed since it was read", "printf 'E==e\\r\\n' >> hvn/ini/games.ini", "7\n7\n"},
        .output = kKeepMenu + changedElsewhere("apps.ini") + kChoose + changedElsewhere("games.ini") + kChoose +
                  wrote(1, 1, "menus are in games.ini.bak and apps.ini.bak")},
+      // The folder the session started in gone and back at the same path between two 7s.
+      {.name = "FolderGoneAndBackFoundAgain", .apps = file(kOldApps, fs::perms(0444)), .input = "3 A e:\\a\n7\n",
+       .then = {"Could not write", "d=$PWD && cp -a \"$d\" \"$d.new\" && rm -r \"$d\" && mv \"$d.new\" \"$d\" && chmod 644 \"$d/hvn/ini/apps.ini\"", "7\n"},
+       .output = kMenu + kAddGame + kMenu + couldNotWrite("apps.ini", kReadOnly) + kMenu,
+       .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "EditedAfterAFailedSave", .args = {"--keep"}, .apps = file(kOldApps, fs::perms(0444)),
        .input = "3\nA\ne:\\a\n7\n",
        .then = {"Could not write", "chmod 644 hvn/ini/apps.ini && printf 'E==e\\r\\n' >> hvn/ini/games.ini", "7\n7\n"},

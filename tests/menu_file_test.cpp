@@ -134,6 +134,8 @@ const WatchCase kWatchCases[] = {
 #endif
 };
 
+void PrintTo(const WatchCase& c, std::ostream* out) { *out << c.what; }
+
 class Watch : public testing::TestWithParam<WatchCase> {};
 
 TEST_P(Watch, CallsAChangeOnlyAChange) {
