@@ -99,7 +99,8 @@ int openStart(bool absolute, Target& target) {
   for (int tries = 0;; ++tries) {
     replaceDescriptor(target.folder, open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     const int error = target.folder < 0 || fstat(target.folder, &target.folder_info) != 0 ? errno : 0;
-    const bool gone = error != 0 || target.folder_info.st_nlink == 0;
+    const bool gone = error == ENOTCONN || error == ENODEV || error == ESTALE || error == ENOENT ||
+                      (error == 0 && target.folder_info.st_nlink == 0);
     if (absolute || !gone) return error;
     if (tries == 1 || started_in.empty() || chdir(started_in.c_str()) != 0) {
       target.refusal = "the folder the program started in" + (started_in.empty() ? "" : ", " + started_in + ",") +
