@@ -1,5 +1,6 @@
 #include "catalogue/menu_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -118,7 +119,8 @@ void takeBytes(Reader& reader, const char* bytes, std::size_t size, EntryList& l
 // Adds `bytes` to a stamp, as far as kStampedBytes: their count, and a
 // 64-bit FNV-1a digest.
 void addToStamp(MenuFileStamp& stamp, std::string_view bytes) {
-  bytes = bytes.substr(0, static_cast<std::size_t>(kStampedBytes - stamp.size));
+  // A view made by hand, as substr could throw.
+  bytes = std::string_view(bytes.data(), std::min<std::size_t>(bytes.size(), kStampedBytes - stamp.size));
   for (const char c : bytes) stamp.digest = (stamp.digest ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
   stamp.size += bytes.size();
 }
@@ -175,13 +177,15 @@ FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const b
   FileReplacement files[] = {{kAppMenuPath, menuFileText(apps, app_text), backup[0]},
                              {kGameMenuPath, menuFileText(games, game_text), backup[1]}};
   for (int i = 0; i < 2; ++i)
-    if (const MenuFileStamp* const stamp = last_seen[i]; stamp != nullptr && stamp->read)
-      files[i].as_last_seen = [stamp](std::string_view old) {
+    if (last_seen[i] != nullptr && last_seen[i]->read) {
+      files[i].as_last_seen = [](std::string_view old, const void* stamp) {
         MenuFileStamp now;
         now.read = true;
         addToStamp(now, old);
-        return sameStamps(now, *stamp);
+        return sameStamps(now, *static_cast<const MenuFileStamp*>(stamp));
       };
+      files[i].last_seen = last_seen[i];
+    }
   return replaceFiles(files, 2);
 }
 

@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+
+#include "platform/file_writer.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -21,16 +24,40 @@
 // Windows; 0 is none.
 using SystemError = unsigned long;
 
+// Bytes in memory of their own. Nothing here throws (the Windows program
+// carries no exception machinery): where memory runs out, `grow` says so.
+struct Buffer {
+  char* data = nullptr;
+  std::size_t size = 0;
+  Buffer() = default;
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() { std::free(data); }
+  // Makes it `bigger` bytes long, what it held kept; false where memory ran out.
+  bool grow(std::size_t bigger) {
+    char* const moved = static_cast<char*>(std::realloc(data, bigger > 0 ? bigger : 1));
+    if (moved == nullptr) return false;
+    data = moved;
+    size = bigger;
+    return true;
+  }
+  std::string_view view() const { return {data, size}; }
+};
+
+// Room for a temporary file's name: beside the file on POSIX, its whole path
+// on Windows.
+inline constexpr std::size_t kNameSize = 288;
+
 // A file to be replaced, as the system found and judged it.
 struct Target {
   const char* path = nullptr;
   bool exists = false;    // false: it has vanished, and is made anew
   bool device = false;    // not a file on a disk: written as it stands, nothing of it kept
   bool in_place = false;  // no copy may take its place (several names, ...): written in place
-  std::string refusal;    // the program's words for a step it did not take
+  char refusal[kWordsSize] = "";  // the program's words for a step it did not take
 #ifdef _WIN32
   DWORD attributes = 0;
-  std::string owner, dacl;  // its security, given to what replaces it; empty where the volume has none
+  Buffer owner, dacl;  // its security, given to what replaces it; empty where the volume has none
   HANDLE file = INVALID_HANDLE_VALUE;  // open while it is written in place
 #else
   int folder = -1;  // the folder it stands in, open as a path
@@ -63,7 +90,7 @@ enum class Made {
 enum class Into { kFile, kBackup };
 
 // Most old bytes read into memory: no menu comes near it.
-inline constexpr std::uint64_t kMaxOldBytes = 64u << 20;
+inline constexpr std::size_t kMaxOldBytes = 16u << 20;
 
 // Finds the file at `path` and judges it: every step to it, its kind, and
 // whether this user may write it; opens it for writing where the system
@@ -76,11 +103,11 @@ SystemError judgeBackupName(Target& target);
 
 // Makes `bytes` a file beside the target under a temporary name, flushed
 // and closed, made as `made` says; its name in `name`, empty on a failure.
-SystemError makeTemporary(Target& target, Made made, std::string_view bytes, std::string& name);
+SystemError makeTemporary(Target& target, Made made, std::string_view bytes, char (&name)[kNameSize]);
 
 // Moves the temporary file `name` to its place in one step, over what is
 // there except where the file vanished; `name` is empty once it has moved.
-SystemError moveIntoPlace(Target& target, std::string& name, Into into);
+SystemError moveIntoPlace(Target& target, char (&name)[kNameSize], Into into);
 
 // What follows a move, once the file is in place: POSIX flushes the folder,
 // Windows gives the old file's DACL. A failure is told, but undoes nothing.
@@ -88,7 +115,7 @@ SystemError settle(Target& target, Into into);
 
 // Reads the whole of the file as it is at its name now, which must still be
 // the file found. At most kMaxOldBytes.
-SystemError readOld(Target& target, std::string& bytes);
+SystemError readOld(Target& target, Buffer& bytes);
 
 // Writes all of `bytes` at `offset` of the file, in one call where the
 // system takes them.
@@ -101,7 +128,7 @@ SystemError cutAt(Target& target, std::uint64_t size);
 SystemError flushAndClose(Target& target, bool flush);
 
 // Removes the temporary file `name`, if any; false when it stays.
-bool removeTemporary(Target& target, std::string& name);
+bool removeTemporary(Target& target, char (&name)[kNameSize]);
 
 // Whether `error` means that the disk or the user's quota is full.
 bool noRoom(SystemError error);
@@ -110,12 +137,13 @@ bool noRoom(SystemError error);
 // than the system's own wait.
 bool heldElsewhere(SystemError error);
 
-// The system's words for `error`, fit for the console.
-std::string systemWords(SystemError error);
+// The system's words for `error`, fit for the console, in `words`.
+void systemWords(SystemError error, char (&words)[kWordsSize]);
 
-// A new temporary name, the stem then a dot and six random letters and
-// digits ("apps.ini.k3F9xQ"); each call gives another. Shared by both sides.
-std::string temporaryName(std::string_view stem);
+// A new temporary name in `name`, the stem then a dot and six random letters
+// and digits ("apps.ini.k3F9xQ"); each call gives another. False where the
+// stem leaves no room for them. Shared by both sides.
 inline constexpr std::size_t kTemporarySuffixSize = 7;
+bool temporaryName(std::string_view stem, char (&name)[kNameSize]);
 
 #endif  // HALVANE_PLATFORM_FILE_STEPS_H_

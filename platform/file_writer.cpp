@@ -4,7 +4,10 @@
 // words. docs/writing-files.md tells it case by case.
 #include "platform/file_writer.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "platform/file_steps.h"
 
@@ -22,8 +25,8 @@ enum class Way {
 struct Ready {
   Target target;
   Way way = Way::kCreate;
-  std::string copy;    // the temporary name of the new contents, if any
-  std::string backup;  // the temporary name of the old contents, if any
+  char copy[kNameSize] = "";    // the temporary name of the new contents, if any
+  char backup[kNameSize] = "";  // the temporary name of the old contents, if any
   bool backed_up = false;
   bool mixed = false;  // written in place, cut short, and the old bytes not put back
 };
@@ -44,19 +47,20 @@ struct Failure {
 bool worthKeeping(std::string_view old, std::string_view contents) {
   constexpr std::string_view kLineEnds = "\r\n";
   if (old.find_first_not_of(kLineEnds) == std::string_view::npos) return false;
-  return old.size() < contents.size() || old.substr(0, contents.size()) != contents ||
+  // A view made by hand, as substr could throw.
+  return old.size() < contents.size() || std::string_view(old.data(), contents.size()) != contents ||
          old.find_first_not_of(kLineEnds, contents.size()) != std::string_view::npos;
 }
 
 // Reads the old bytes, judges them as the caller asks, and, where they are
 // worth it, makes the backup of them.
 Failure makeBackup(Ready& ready, const FileReplacement& file) {
-  std::string old;
+  Buffer old;
   if (const SystemError error = readOld(ready.target, old); error != 0) return {error};
-  if (file.as_last_seen && !file.as_last_seen(old)) return {0, false, true};
-  if (!file.backup || !worthKeeping(old, file.contents)) return {};
+  if (file.as_last_seen != nullptr && !file.as_last_seen(old.view(), file.last_seen)) return {0, false, true};
+  if (!file.backup || !worthKeeping(old.view(), file.contents)) return {};
   if (const SystemError error = judgeBackupName(ready.target); error != 0) return {error, true};
-  return {makeTemporary(ready.target, Made::kBackup, old, ready.backup), true};
+  return {makeTemporary(ready.target, Made::kBackup, old.view(), ready.backup), true};
 }
 
 // The first round: finds and judges the file, makes its backup, and chooses
@@ -68,7 +72,7 @@ Failure makeReady(const FileReplacement& file, Ready& ready) {
   if (!target.exists) return {makeTemporary(target, Made::kFresh, file.contents, ready.copy)};
   ready.way = Way::kInPlace;
   if (target.device) return {};
-  if (file.backup || file.as_last_seen)
+  if (file.backup || file.as_last_seen != nullptr)
     if (const Failure failure = makeBackup(ready, file)) return failure;
   if (target.in_place) return {};
   ready.way = Way::kCopy;
@@ -84,12 +88,19 @@ Failure makeReady(const FileReplacement& file, Ready& ready) {
   return {};
 }
 
-// Blank lines, which a menu reader skips: a lone LF where the count is odd,
-// then CR LF pairs.
-std::string blankLines(std::size_t size) {
-  std::string blanks(size, '\n');
-  for (std::size_t i = size % 2; i < size; i += 2) blanks[i] = '\r';
-  return blanks;
+// Puts `size` bytes of blank lines at `bytes`, which a menu reader skips: a
+// lone LF where the count is odd, then CR LF pairs.
+void fillBlanks(char* bytes, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = (size - i) % 2 == 0 ? '\r' : '\n';
+}
+
+// The error for memory that ran out.
+SystemError noMemory() {
+#ifdef _WIN32
+  return ERROR_NOT_ENOUGH_MEMORY;
+#else
+  return ENOMEM;
+#endif
 }
 
 // Makes room for the new contents, where they are longer than the old bytes,
@@ -98,7 +109,10 @@ std::string blankLines(std::size_t size) {
 // was.
 SystemError makeRoom(Target& target, std::uint64_t old_size, std::size_t new_size) {
   if (new_size <= old_size) return 0;
-  const Moved grown = writeAt(target, blankLines(new_size - old_size), old_size);
+  Buffer blanks;
+  if (!blanks.grow(static_cast<std::size_t>(new_size - old_size))) return noMemory();
+  fillBlanks(blanks.data, blanks.size);
+  const Moved grown = writeAt(target, blanks.view(), old_size);
   // Should taking them back fail too, they are only blank.
   if (grown.error != 0) cutAt(target, old_size);
   return grown.error;
@@ -113,7 +127,11 @@ SystemError makeRoom(Target& target, std::uint64_t old_size, std::size_t new_siz
 SystemError overwrite(Ready& ready, std::string_view old, std::string_view contents) {
   Target& target = ready.target;
   const std::size_t longer = std::max(old.size(), contents.size());
-  const Moved written = writeAt(target, std::string(contents) + blankLines(longer - contents.size()), 0);
+  Buffer padded;
+  if (!padded.grow(longer)) return noMemory();
+  if (!contents.empty()) std::memcpy(padded.data, contents.data(), contents.size());
+  fillBlanks(padded.data + contents.size(), longer - contents.size());
+  const Moved written = writeAt(target, padded.view(), 0);
   if (written.error != 0) {
     if (written.done > 0) ready.mixed = writeAt(target, old, 0).error != 0;
     flushAndClose(target, false);
@@ -133,10 +151,10 @@ SystemError writeInPlace(Ready& ready, std::string_view contents) {
     const SystemError closed = flushAndClose(target, false);
     return error != 0 ? error : closed;
   }
-  std::string old;
+  Buffer old;
   SystemError error = readOld(target, old);
-  if (error == 0) error = makeRoom(target, old.size(), contents.size());
-  return error != 0 ? error : overwrite(ready, old, contents);
+  if (error == 0) error = makeRoom(target, old.size, contents.size());
+  return error != 0 ? error : overwrite(ready, old.view(), contents);
 }
 
 // The second round: the backup takes its name, then the new contents take
@@ -149,18 +167,18 @@ Failure takePlace(Ready& ready, std::string_view contents, SystemError& late) {
   };
   // What a write in place may fail at is tried before an older backup is
   // replaced: the old bytes, read again, and room for the new.
-  std::string old;
+  Buffer old;
   const bool in_place = ready.way == Way::kInPlace && !target.device;
   if (in_place) {
     if (const SystemError error = readOld(target, old); error != 0) return {error};
-    if (const SystemError error = makeRoom(target, old.size(), contents.size()); error != 0) return {error};
+    if (const SystemError error = makeRoom(target, old.size, contents.size()); error != 0) return {error};
   }
-  if (!ready.backup.empty()) {
+  if (ready.backup[0] != '\0') {
     if (const SystemError error = moveIntoPlace(target, ready.backup, Into::kBackup); error != 0) return {error, true};
     ready.backed_up = true;
     settled(Into::kBackup);
   }
-  if (in_place) return {overwrite(ready, old, contents)};
+  if (in_place) return {overwrite(ready, old.view(), contents)};
   if (ready.way != Way::kInPlace) {
     const SystemError error = moveIntoPlace(target, ready.copy, Into::kFile);
     if (error == 0) {
@@ -197,11 +215,11 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
     result.failed = i;
     result.backup_failed = failure.backup;
     result.changed = failure.changed;
-    const Target& target = ready[i].target;
+    char words[kWordsSize];
+    systemWords(failure.error, words);
+    const char* const refusal = ready[i].target.refusal;
     keepWords({files[i].path, failure.backup ? kBackupSuffix : "", ": ",
-               failure.changed          ? "changed since it was last seen"
-               : target.refusal.empty() ? systemWords(failure.error)
-                                        : target.refusal},
+               failure.changed ? "changed since it was last seen" : *refusal != '\0' ? refusal : words},
               result.words);
   };
   for (int i = 0; i < count && result.failed < 0; ++i)
@@ -216,9 +234,9 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
       result.mixed = ready[i].mixed;
       // An earlier file is written: the old contents made ready as this
       // one's backup are kept where they are, and named.
-      if (failure.backup && i > 0 && !ready[i].backup.empty()) {
+      if (failure.backup && i > 0 && ready[i].backup[0] != '\0') {
         nameBeside(ready[i].backup, result.backup_kept);
-        ready[i].backup.clear();
+        ready[i].backup[0] = '\0';
       }
       break;
     }
@@ -231,20 +249,22 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
   // Whatever was made ready and did not take its place goes again.
   for (int i = 0; i < count; ++i) {
     result.backed_up[i] = ready[i].backed_up;
-    for (std::string* name : {&ready[i].copy, &ready[i].backup})
+    for (char(*name)[kNameSize] : {&ready[i].copy, &ready[i].backup})
       if (!removeTemporary(ready[i].target, *name) && result.copy_left[0] == '\0') nameBeside(*name, result.copy_left);
   }
   return result;
 }
 
-std::string temporaryName(std::string_view stem) {
+bool temporaryName(std::string_view stem, char (&name)[kNameSize]) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static unsigned long long serial = 0;
+  if (stem.size() + kTemporarySuffixSize >= kNameSize) return false;
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   unsigned long long mixed = static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) ^
                              (++serial * 0x9E3779B97F4A7C15ULL);
-  std::string name(stem);
-  name += '.';
-  for (int digit = 0; digit < 6; ++digit, mixed /= 62) name += kDigits[mixed % 62];
-  return name;
+  char* at = name + stem.copy(name, stem.size());
+  *at++ = '.';
+  for (int digit = 0; digit < 6; ++digit, mixed /= 62) *at++ = kDigits[mixed % 62];
+  *at = '\0';
+  return true;
 }

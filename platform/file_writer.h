@@ -4,7 +4,6 @@
 #define HALVANE_PLATFORM_FILE_WRITER_H_
 
 #include <cstddef>
-#include <functional>
 #include <string_view>
 
 // Most files replaced together.
@@ -19,13 +18,15 @@ inline constexpr std::string_view kBackupSuffix = ".bak";
 // One file to replace: where, what it is to hold, and whether its old
 // contents are kept in a backup beside it first. Where `as_last_seen` is
 // given, the old contents are read first and must be what it takes them
-// for; other bytes (an edit saved elsewhere since the caller last looked)
-// stop the save before any file changes, with `changed`.
+// for, given `last_seen`; other bytes (an edit saved elsewhere since the
+// caller last looked) stop the save before any file changes, with
+// `changed`.
 struct FileReplacement {
   const char* path;
   std::string_view contents;
   bool backup = true;
-  std::function<bool(std::string_view)> as_last_seen = nullptr;
+  bool (*as_last_seen)(std::string_view old, const void* last_seen) = nullptr;
+  const void* last_seen = nullptr;
 };
 
 // What became of replacing files. `failed` is -1, or the file that was not

@@ -51,6 +51,11 @@ void replaceDescriptor(int& fd, int opened) {
 
 // ---- Finding the file --------------------------------------------------------
 
+// Puts the program's words for a step not taken in the target's refusal.
+void refuse(Target& target, const std::string& words) {
+  target.refusal[words.copy(target.refusal, sizeof target.refusal - 1)] = '\0';
+}
+
 // Who owns something, as a refusal names them: "root", "you", "nobody".
 std::string ownerOf(uid_t uid) {
   if (uid == geteuid()) return "you";
@@ -72,8 +77,8 @@ std::string whose(uid_t uid) { return uid == geteuid() ? "yours" : ownerOf(uid) 
 int judgeStep(Target& target, const std::string& from_where, const struct stat& from, const std::string& to_where,
               const struct stat& to) {
   if (from.st_uid == 0 || from.st_uid == geteuid() || from.st_uid == to.st_uid) return 0;
-  target.refusal = from_where + " is " + whose(from.st_uid) + " and leads to " + to_where + ", which is " +
-                   whose(to.st_uid) + "; not followed, as " + ownerOf(from.st_uid) + " could have pointed it anywhere";
+  refuse(target, from_where + " is " + whose(from.st_uid) + " and leads to " + to_where + ", which is " +
+                     whose(to.st_uid) + "; not followed, as " + ownerOf(from.st_uid) + " could have pointed it anywhere");
   return EPERM;
 }
 
@@ -103,8 +108,8 @@ int openStart(bool absolute, Target& target) {
                       (error == 0 && target.folder_info.st_nlink == 0);
     if (absolute || !gone) return error;
     if (tries == 1 || started_in.empty() || chdir(started_in.c_str()) != 0) {
-      target.refusal = "the folder the program started in" + (started_in.empty() ? "" : ", " + started_in + ",") +
-                       " has gone; start the program again there";
+      refuse(target, "the folder the program started in" + (started_in.empty() ? "" : ", " + started_in + ",") +
+                         " has gone; start the program again there");
       return error != 0 ? error : ENOENT;
     }
   }
@@ -128,8 +133,8 @@ int walk(const char* path, Target& target) {
   std::string confining;
   const auto stays = [&](const struct stat& to, const std::string& to_where) {
     if (confining.empty() || to.st_dev == confined) return 0;
-    target.refusal = confining + " is on a file system mounted nosuid, where owners prove nothing, and leads off it to " +
-                     to_where + "; not followed";
+    refuse(target, confining + " is on a file system mounted nosuid, where owners prove nothing, and leads off it to " +
+                       to_where + "; not followed");
     return EPERM;
   };
   for (std::size_t at = 0;;) {
@@ -209,7 +214,7 @@ int walk(const char* path, Target& target) {
 int judgeFile(Target& target, const struct stat& file) {
   if (S_ISDIR(file.st_mode)) return EISDIR;
   if (!S_ISREG(file.st_mode) && !S_ISCHR(file.st_mode)) {
-    target.refusal = "not a file";
+    refuse(target, "not a file");
     return EINVAL;
   }
   const std::string where = named(target.folder_where, target.name);
@@ -218,8 +223,8 @@ int judgeFile(Target& target, const struct stat& file) {
     if (const int error = judgeStep(target, target.folder_where, target.folder_info, where, file); error != 0)
       return error;
   if (S_ISREG(file.st_mode) && file.st_nlink > 1 && (target.folder_info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    target.refusal = where + " has " + std::to_string(file.st_nlink) +
-                     " names in a folder others may write; not used, as another user could have linked it there";
+    refuse(target, where + " has " + std::to_string(file.st_nlink) +
+                       " names in a folder others may write; not used, as another user could have linked it there");
     return EPERM;
   }
   return 0;
@@ -317,12 +322,12 @@ std::string backupNameOf(const Target& target) { return target.name + std::strin
 // vanished file's copy never replaces what took its name meanwhile, as on
 // Windows. A file system that cannot tell (EINVAL: some FUSE drivers) is
 // given the plain rename, as the name was free a moment ago.
-int renameFresh(int folder, const std::string& from, const std::string& to) {
+int renameFresh(int folder, const char* from, const std::string& to) {
 #ifdef RENAME_NOREPLACE
-  const int renamed = renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE);
+  const int renamed = renameat2(folder, from, folder, to.c_str(), RENAME_NOREPLACE);
   if (renamed == 0 || errno != EINVAL) return renamed;
 #endif
-  return renameat(folder, from.c_str(), folder, to.c_str());
+  return renameat(folder, from, folder, to.c_str());
 }
 
 }  // namespace
@@ -368,18 +373,19 @@ SystemError judgeBackupName(Target& target) {
   return sticky && me != 0 && at_name.st_uid != me && target.folder_info.st_uid != me ? EPERM : 0;
 }
 
-SystemError makeTemporary(Target& target, Made made, std::string_view bytes, std::string& name) {
+SystemError makeTemporary(Target& target, Made made, std::string_view bytes, char (&name)[kNameSize]) {
   const std::string stem = made == Made::kBackup ? backupNameOf(target) : target.name;
   Descriptor file;
   for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
-    name = temporaryName(stem);
-    file.fd = openat(target.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                     made == Made::kFresh ? 0666 : 0600);
+    if (!temporaryName(stem, name)) errno = ENAMETOOLONG;
+    file.fd = name[0] == '\0' ? -1
+                              : openat(target.folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                       made == Made::kFresh ? 0666 : 0600);
     if (file.fd < 0 && errno != EEXIST) break;
   }
   if (file.fd < 0) {
     const int error = errno;
-    name.clear();
+    name[0] = '\0';
     return error;
   }
   int error = 0;
@@ -394,12 +400,12 @@ SystemError makeTemporary(Target& target, Made made, std::string_view bytes, std
   return static_cast<SystemError>(error);
 }
 
-SystemError moveIntoPlace(Target& target, std::string& name, Into into) {
+SystemError moveIntoPlace(Target& target, char (&name)[kNameSize], Into into) {
   const std::string to = into == Into::kBackup ? backupNameOf(target) : target.name;
   const bool fresh = into == Into::kFile && !target.exists;
-  if ((fresh ? renameFresh(target.folder, name, to) : renameat(target.folder, name.c_str(), target.folder, to.c_str())) != 0)
+  if ((fresh ? renameFresh(target.folder, name, to) : renameat(target.folder, name, target.folder, to.c_str())) != 0)
     return errno;
-  name.clear();
+  name[0] = '\0';
   return 0;
 }
 
@@ -415,21 +421,19 @@ SystemError settle(Target& target, Into) {
 }
 
 // Read through a second descriptor, opened as the first was.
-SystemError readOld(Target& target, std::string& bytes) {
+SystemError readOld(Target& target, Buffer& bytes) {
   const Descriptor reader(openat(target.folder, target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat info;
   if (reader.fd < 0 || fstat(reader.fd, &info) != 0) return errno;
   if (info.st_dev != target.info.st_dev || info.st_ino != target.info.st_ino) return EAGAIN;  // swapped meanwhile
-  bytes.clear();
   for (std::size_t got = 0;;) {
     if (got >= kMaxOldBytes) return EFBIG;
-    bytes.resize(got + 64 * 1024);
-    const ssize_t n = pread(reader.fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (!bytes.grow(got + 64 * 1024)) return ENOMEM;
+    const ssize_t n = pread(reader.fd, bytes.data + got, bytes.size - got, static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
     got += static_cast<std::size_t>(n);
-    bytes.resize(got);
-    if (n == 0) return 0;
+    if (n == 0) return bytes.grow(got) ? 0 : ENOMEM;
   }
 }
 
@@ -447,10 +451,10 @@ SystemError flushAndClose(Target& target, bool flush) {
   return close(fd) != 0 && error == 0 ? errno : error;
 }
 
-bool removeTemporary(Target& target, std::string& name) {
-  if (name.empty()) return true;
-  if (unlinkat(target.folder, name.c_str(), 0) != 0 && errno != ENOENT) return false;
-  name.clear();
+bool removeTemporary(Target& target, char (&name)[kNameSize]) {
+  if (name[0] == '\0') return true;
+  if (unlinkat(target.folder, name, 0) != 0 && errno != ENOENT) return false;
+  name[0] = '\0';
   return true;
 }
 
@@ -459,7 +463,9 @@ bool noRoom(SystemError error) { return error == ENOSPC || error == EDQUOT; }
 // No program holds a file here: POSIX locks only advise.
 bool heldElsewhere(SystemError) { return false; }
 
-std::string systemWords(SystemError error) { return std::strerror(static_cast<int>(error)); }
+void systemWords(SystemError error, char (&words)[kWordsSize]) {
+  std::snprintf(words, sizeof words, "%s", std::strerror(static_cast<int>(error)));
+}
 
 int openToRead(const char* path, char (&words)[kWordsSize]) {
   words[0] = '\0';
@@ -478,7 +484,7 @@ int openToRead(const char* path, char (&words)[kWordsSize]) {
   // Another file that took the name since it was judged is not read.
   if (error == 0 && (opened.st_dev != target.info.st_dev || opened.st_ino != target.info.st_ino)) error = EAGAIN;
   if (error == 0) return file.take();
-  const std::string told = target.refusal.empty() ? systemWords(static_cast<SystemError>(error)) : target.refusal;
-  words[told.copy(words, sizeof words - 1)] = '\0';
+  systemWords(static_cast<SystemError>(error), words);
+  if (target.refusal[0] != '\0') std::snprintf(words, sizeof words, "%s", target.refusal);
   return -1;
 }

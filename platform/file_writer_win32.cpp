@@ -3,8 +3,8 @@
 #include "platform/file_steps.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
-#include <string>
 
 #include <fcntl.h>
 #include <io.h>
@@ -91,25 +91,26 @@ constexpr SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GRO
 // Reads the security of the `kinds` asked for of the file at `path`.
 // Returns why it could not; a volume without security (FAT) has none to
 // read, which leaves `security` empty.
-DWORD readSecurity(const char* path, SECURITY_INFORMATION kinds, std::string& security) {
+DWORD readSecurity(const char* path, SECURITY_INFORMATION kinds, Buffer& security) {
   DWORD size = 0;
   if (GetFileSecurityA(path, kinds, nullptr, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     return GetLastError() == ERROR_NOT_SUPPORTED ? ERROR_SUCCESS : GetLastError();
-  security.resize(size);
-  if (GetFileSecurityA(path, kinds, security.data(), size, &size)) return ERROR_SUCCESS;
-  security.clear();
-  return GetLastError();
+  if (!security.grow(size)) return ERROR_NOT_ENOUGH_MEMORY;
+  if (GetFileSecurityA(path, kinds, security.data, size, &size)) return ERROR_SUCCESS;
+  const DWORD error = GetLastError();
+  security.size = 0;
+  return error;
 }
 
 // Gives the file at `path` the security of the `kinds` that `wanted` holds,
 // where its own differs: a file made in the same folder inherits what a file
 // there usually has, and under Wine setting it anyway rewrites the file's
 // mode. Returns why it could not.
-DWORD giveSecurity(const char* path, SECURITY_INFORMATION kinds, const std::string& wanted) {
-  if (wanted.empty()) return ERROR_SUCCESS;
-  std::string now;
-  if (readSecurity(path, kinds, now) == ERROR_SUCCESS && now == wanted) return ERROR_SUCCESS;
-  return SetFileSecurityA(path, kinds, const_cast<char*>(wanted.data())) ? ERROR_SUCCESS : GetLastError();
+DWORD giveSecurity(const char* path, SECURITY_INFORMATION kinds, const Buffer& wanted) {
+  if (wanted.size == 0) return ERROR_SUCCESS;
+  Buffer now;
+  if (readSecurity(path, kinds, now) == ERROR_SUCCESS && now.view() == wanted.view()) return ERROR_SUCCESS;
+  return SetFileSecurityA(path, kinds, wanted.data) ? ERROR_SUCCESS : GetLastError();
 }
 
 // The attributes a copy of a file with `attributes` is made with.
@@ -143,12 +144,15 @@ Moved writeAll(HANDLE file, std::string_view bytes, std::uint64_t offset) {
   return moved;
 }
 
-// The name a temporary file of the target moves to: the file's, or its
-// backup's. Empty where that is longer than a path may be.
-std::string nameOf(const Target& target, Into into) {
-  std::string name = target.path;
-  if (into == Into::kBackup) name += kBackupSuffix;
-  return name.size() < MAX_PATH ? name : std::string();
+// The name a temporary file of the target moves to, the file's or its
+// backup's, in `name`; false where that is longer than a path may be.
+bool nameOf(const Target& target, Into into, char (&name)[MAX_PATH]) {
+  const std::string_view path = target.path;
+  const std::string_view suffix = into == Into::kBackup ? kBackupSuffix : "";
+  if (path.size() + suffix.size() >= sizeof name) return false;
+  suffix.copy(name + path.copy(name, path.size()), suffix.size());
+  name[path.size() + suffix.size()] = '\0';
+  return true;
 }
 
 }  // namespace
@@ -200,9 +204,9 @@ SystemError findFile(const char* path, Target& target) {
 // Not over a folder, nor over a file marked read-only, which no move
 // replaces.
 SystemError judgeBackupName(Target& target) {
-  const std::string name = nameOf(target, Into::kBackup);
-  if (name.empty()) return ERROR_FILENAME_EXCED_RANGE;
-  const DWORD attributes = GetFileAttributesA(name.c_str());
+  char name[MAX_PATH];
+  if (!nameOf(target, Into::kBackup, name)) return ERROR_FILENAME_EXCED_RANGE;
+  const DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
@@ -214,61 +218,60 @@ SystemError judgeBackupName(Target& target) {
 // and group where this user may give them; its DACL only once moved (see
 // settle): a DACL that lets this user write but not delete would leave a
 // copy that could be neither moved nor removed.
-SystemError makeTemporary(Target& target, Made made, std::string_view bytes, std::string& name) {
-  std::string stem = target.path;
-  if (made == Made::kBackup) stem += kBackupSuffix;
-  if (stem.size() + kTemporarySuffixSize >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+SystemError makeTemporary(Target& target, Made made, std::string_view bytes, char (&name)[kNameSize]) {
+  char stem[MAX_PATH];
+  if (!nameOf(target, made == Made::kBackup ? Into::kBackup : Into::kFile, stem) ||
+      std::strlen(stem) + kTemporarySuffixSize >= MAX_PATH)
+    return ERROR_FILENAME_EXCED_RANGE;
   const DWORD attributes = made == Made::kFresh ? 0 : carriedAttributes(target.attributes);
   Handle file;
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
-    name = temporaryName(stem);
-    file.handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    temporaryName(stem, name);
+    file.handle = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
     error = file.handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   }
   if (error != ERROR_SUCCESS) {
-    name.clear();
+    name[0] = '\0';
     return error;
   }
   error = writeAll(file.handle, bytes, 0).error;
   if (error == ERROR_SUCCESS && !FlushFileBuffers(file.handle)) error = GetLastError();
   if (!file.release() && error == ERROR_SUCCESS) error = GetLastError();
-  if (error == ERROR_SUCCESS && made != Made::kFresh) giveSecurity(name.c_str(), kOwnerAndGroup, target.owner);
+  if (error == ERROR_SUCCESS && made != Made::kFresh) giveSecurity(name, kOwnerAndGroup, target.owner);
   return error;
 }
 
 // MoveFileEx rather than ReplaceFile, some of whose failures leave the old
 // file gone or renamed: a failure here leaves both as they were.
-SystemError moveIntoPlace(Target& target, std::string& name, Into into) {
-  const std::string to = nameOf(target, into);
-  if (to.empty()) return ERROR_FILENAME_EXCED_RANGE;
+SystemError moveIntoPlace(Target& target, char (&name)[kNameSize], Into into) {
+  char to[MAX_PATH];
+  if (!nameOf(target, into, to)) return ERROR_FILENAME_EXCED_RANGE;
   const DWORD replace = into == Into::kFile && !target.exists ? 0 : MOVEFILE_REPLACE_EXISTING;
   const DWORD error = retryWhileHeld([&] {
-    return MoveFileExA(name.c_str(), to.c_str(), replace | MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS : GetLastError();
+    return MoveFileExA(name, to, replace | MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS : GetLastError();
   });
-  if (error == ERROR_SUCCESS) name.clear();
+  if (error == ERROR_SUCCESS) name[0] = '\0';
   return error;
 }
 
 SystemError settle(Target& target, Into into) {
-  return giveSecurity(nameOf(target, into).c_str(), DACL_SECURITY_INFORMATION, target.dacl);
+  char name[MAX_PATH];
+  return nameOf(target, into, name) ? giveSecurity(name, DACL_SECURITY_INFORMATION, target.dacl) : ERROR_SUCCESS;
 }
 
-SystemError readOld(Target& target, std::string& bytes) {
+SystemError readOld(Target& target, Buffer& bytes) {
   Handle old;
   if (const DWORD error = openExisting(target.path, GENERIC_READ, kShareAll, old.handle); error != ERROR_SUCCESS)
     return error;
-  bytes.clear();
   for (std::size_t got = 0;;) {
     if (got >= kMaxOldBytes) return ERROR_FILE_TOO_LARGE;
-    bytes.resize(got + 64 * 1024);
+    if (!bytes.grow(got + 64 * 1024)) return ERROR_NOT_ENOUGH_MEMORY;
     DWORD n = 0;
-    if (!ReadFile(old.handle, bytes.data() + got, static_cast<DWORD>(bytes.size() - got), &n, nullptr))
-      return GetLastError();
+    if (!ReadFile(old.handle, bytes.data + got, static_cast<DWORD>(bytes.size - got), &n, nullptr)) return GetLastError();
     got += n;
-    bytes.resize(got);
-    if (n == 0) return ERROR_SUCCESS;
+    if (n == 0) return bytes.grow(got) ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
   }
 }
 
@@ -295,11 +298,11 @@ SystemError flushAndClose(Target& target, bool flush) {
   return !CloseHandle(file) && error == ERROR_SUCCESS ? GetLastError() : error;
 }
 
-bool removeTemporary(Target&, std::string& name) {
-  if (name.empty()) return true;
-  const DWORD error = retryWhileHeld([&] { return DeleteFileA(name.c_str()) ? ERROR_SUCCESS : GetLastError(); });
+bool removeTemporary(Target&, char (&name)[kNameSize]) {
+  if (name[0] == '\0') return true;
+  const DWORD error = retryWhileHeld([&] { return DeleteFileA(name) ? ERROR_SUCCESS : GetLastError(); });
   if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return false;
-  name.clear();
+  name[0] = '\0';
   return true;
 }
 
@@ -309,15 +312,17 @@ bool noRoom(SystemError error) { return error == ERROR_DISK_FULL || error == ERR
 bool heldElsewhere(SystemError error) { return error == ERROR_SHARING_VIOLATION; }
 
 // Without their final period, in the console's code page.
-std::string systemWords(SystemError error) {
-  char text[512];
-  DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                              sizeof text, nullptr);
-  while (size > 0 && (text[size - 1] == '\r' || text[size - 1] == '\n' || text[size - 1] == ' ' || text[size - 1] == '.'))
+void systemWords(SystemError error, char (&words)[kWordsSize]) {
+  DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, words,
+                              sizeof words, nullptr);
+  while (size > 0 && (words[size - 1] == '\r' || words[size - 1] == '\n' || words[size - 1] == ' ' || words[size - 1] == '.'))
     --size;
-  size = static_cast<DWORD>(systemTextForConsole(text, size, sizeof text));
-  if (size == 0) return "system error " + std::to_string(error);
-  return std::string(text, size);
+  size = static_cast<DWORD>(systemTextForConsole(words, size, sizeof words - 1));
+  if (size == 0) {
+    const std::string_view unknown = "system error ";
+    size = static_cast<DWORD>(std::to_chars(words + unknown.copy(words, unknown.size()), words + sizeof words - 1, error).ptr - words);
+  }
+  words[size] = '\0';
 }
 
 int openToRead(const char* path, char (&words)[kWordsSize]) {
@@ -329,8 +334,7 @@ int openToRead(const char* path, char (&words)[kWordsSize]) {
     return fd < 0 && GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
   });
   if (held != ERROR_SUCCESS) {
-    const std::string told = systemWords(held);
-    words[told.copy(words, sizeof words - 1)] = '\0';
+    systemWords(held, words);
     return kHeldElsewhere;
   }
   int type = 0;
