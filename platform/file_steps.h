@@ -140,6 +140,10 @@ bool heldElsewhere(SystemError error);
 // The system's words for `error`, fit for the console, in `words`.
 void systemWords(SystemError error, char (&words)[kWordsSize]);
 
+// What temporary names are made from: the clock and the process's number,
+// so that it differs from one call to the next and from process to process.
+unsigned long long nameSeed();
+
 // A new temporary name in `name`, the stem then a dot and six random letters
 // and digits ("apps.ini.k3F9xQ"); each call gives another. False where the
 // stem leaves no room for them. Shared by both sides.

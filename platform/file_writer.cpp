@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "platform/file_steps.h"
@@ -259,9 +258,7 @@ bool temporaryName(std::string_view stem, char (&name)[kNameSize]) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static unsigned long long serial = 0;
   if (stem.size() + kTemporarySuffixSize >= kNameSize) return false;
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  unsigned long long mixed = static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) ^
-                             (++serial * 0x9E3779B97F4A7C15ULL);
+  unsigned long long mixed = nameSeed() ^ (++serial * 0x9E3779B97F4A7C15ULL);
   char* at = name + stem.copy(name, stem.size());
   *at++ = '.';
   for (int digit = 0; digit < 6; ++digit, mixed /= 62) *at++ = kDigits[mixed % 62];

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <utility>
 #include <vector>
 
@@ -459,6 +460,13 @@ bool removeTemporary(Target& target, char (&name)[kNameSize]) {
 }
 
 bool noRoom(SystemError error) { return error == ENOSPC || error == EDQUOT; }
+
+unsigned long long nameSeed() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<unsigned long long>(now.tv_nsec) ^ (static_cast<unsigned long long>(getpid()) << 20) ^
+         static_cast<unsigned long long>(now.tv_sec);
+}
 
 // No program holds a file here: POSIX locks only advise.
 bool heldElsewhere(SystemError) { return false; }

@@ -308,6 +308,10 @@ bool removeTemporary(Target&, char (&name)[kNameSize]) {
 
 bool noRoom(SystemError error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
 
+unsigned long long nameSeed() {
+  return GetTickCount() ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 32);
+}
+
 // A file held for longer than a moment is told, not written in place.
 bool heldElsewhere(SystemError error) { return error == ERROR_SHARING_VIOLATION; }
 
