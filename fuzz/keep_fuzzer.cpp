@@ -71,13 +71,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   clear(gameList);
   clear(appList);
 
-  const MenuFileRead read = readMenuFile(kGameMenuPath, gameList);
+  MenuFileStamp stamp;
+  const MenuFileRead read = readMenuFile(kGameMenuPath, gameList, &stamp);
   check(count(gameList) >= 0 && count(gameList) <= kMaxEntries, "count within capacity");
   const Expected expected = expectedRead(file);
   check(read.reason == expected.read.reason, "refused exactly when a line cannot be kept, and why");
   check(read.line == expected.read.line, "the line refused, or the number of lines");
   if (!read.reason.empty()) return 0;
-  check(writeMenuFiles(appList, gameList, {true, true}).failed < 0, "writing to a healthy folder succeeds");
+  // The stamp of what was read is what the backup's read finds.
+  check(writeMenuFiles(appList, gameList, {true, true}, {nullptr, &stamp}).failed < 0,
+        "writing to a healthy folder succeeds");
   check(contentOf("hvn/ini/games.ini") == expected.rewrite, "written back as read");
   check(menuFileOf(gameList) == expected.rewrite, "the list holds the lines");
   return 0;
