@@ -38,30 +38,26 @@ void printHelp(ConsoleStream& out) {
   writeText(out, kAppMenuPath);
   writeText(out,
             "\n"
-            "from a numbered menu; both files must exist. Without options the lists\n"
-            "start empty, writing replaces what the files held, and every answer is\n"
-            "one word: a name and a path typed on one line answer both prompts.\n"
-            "7 writes both files or neither, keeping each old menu that held entries\n"
-            "beside it as games.ini.bak or apps.ini.bak.\n"
+            "from a numbered menu; both files must exist. Without options the lists start\n"
+            "empty, every answer is one word (a name and a path typed on one line answer\n"
+            "both prompts), and 7 replaces what the files held: it writes both files or\n"
+            "neither, keeping each old menu that held entries as games.ini.bak or\n"
+            "apps.ini.bak.\n"
             "\n"
-            "  --keep     start from the entries the two files hold now instead of\n"
-            "             empty lists; a file with a line that cannot be kept whole\n"
-            "             (no \"==\", a name or path over 254 bytes, a zero byte, more\n"
-            "             than 255 entries, or UTF-16 text) is reported and nothing\n"
-            "             is changed. Every answer is then a whole line, so names\n"
-            "             and paths may hold spaces, and an empty one cancels (in\n"
-            "             a change, it keeps that part). The menu also offers,\n"
-            "             each listing the entries by number:\n"
+            "  --keep     start from the entries the two files hold now; a line that\n"
+            "             cannot be kept whole (no \"==\", over 254 bytes, a zero byte,\n"
+            "             a 256th entry, UTF-16 text) is reported and nothing changes.\n"
+            "             Every answer is a whole line, so names and paths may hold\n"
+            "             spaces; an empty one cancels (in a change, keeps that part).\n"
+            "             The menu also offers, each listing the entries by number:\n"
             "               9. Remove Game    0. Remove App\n"
             "               m. Move Game      n. Move App\n"
             "               e. Change Game    f. Change App\n"
-            "             Each command says what it changed; then one line names\n"
-            "             the choices, and an empty line shows the whole menu.\n"
             "             Nothing is written before 7, nor over a file changed\n"
-            "             elsewhere since it was read until 7 is chosen again;\n"
-            "             8 after a change not written asks for 8 again\n"
+            "             elsewhere until 7 is chosen again; 8 after a change asks again.\n"
             "  -h, --help print this text\n"
             "  --version  print the version\n");
+  writeText(out, kPlatformHelpNote);
 }
 
 }  // namespace

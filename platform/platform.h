@@ -32,6 +32,16 @@ inline constexpr std::string_view kPlatformHelpOption = "/?";
 inline constexpr std::string_view kPlatformHelpOption = "";
 #endif
 
+// What the help adds on this platform alone: on Windows, the release's own
+// way to edit the menus, and its readme.
+#ifdef _WIN32
+inline constexpr std::string_view kPlatformHelpNote =
+    "Edit menus.cmd, beside the program, edits the menus you have (double-click it);\n"
+    "README.txt tells the rest.\n";
+#else
+inline constexpr std::string_view kPlatformHelpNote = "";
+#endif
+
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;

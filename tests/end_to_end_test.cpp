@@ -721,6 +721,9 @@ TEST(CommandLine, HelpShowsUsageAndKeep) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(child.output.rfind(onConsole(kUsage), 0), 0u) << child.output;
     EXPECT_NE(child.output.find("--keep     start from the entries the two files hold"), std::string::npos);
+    // Within an 80x25 console, its first line still on the screen.
+    EXPECT_LE(std::count(child.output.begin(), child.output.end(), '\n'), 24) << child.output;
+    EXPECT_EQ(child.output.find("Edit menus.cmd") != std::string::npos, targetIsWindows());
     EXPECT_NE(child.output.find(onConsole("  9. Remove Game    0. Remove App\n               m. Move Game")),
               std::string::npos);
     EXPECT_EQ(contentOf(scratch.errors), "");
