@@ -91,29 +91,28 @@ std::string named(const std::string& where, const std::string& part) {
 
 constexpr int kMaxLinks = 40;  // as the kernel's own limit
 
-// Opens the root or the current folder, where a walk starts or a link's
-// absolute target sends it. A current folder that has gone (a stick pulled,
-// whose driver answers no more, or a folder removed) is found again by the
-// path it had when the first walk started (the stick plugged back in and
-// mounted at the same place); where it cannot be, the refusal says so.
-int openStart(bool absolute, Target& target) {
-  static const std::string started_in = [] {
-    char path[PATH_MAX];
-    return getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
+// The folder the program started in, by the path the first walk found.
+const std::string& startedIn() {
+  static const std::string path = [] {
+    char found[PATH_MAX];
+    return getcwd(found, sizeof found) != nullptr ? std::string(found) : std::string();
   }();
+  return path;
+}
+
+// Whether `error` says that a folder the walk went through has gone: its
+// driver answers no more (a stick pulled), or it was removed.
+bool gone(int error) { return error == ENOTCONN || error == ENODEV || error == ESTALE; }
+
+// Opens the root or the current folder, where a walk starts or a link's
+// absolute target sends it. A current folder that was removed has gone.
+int openStart(bool absolute, Target& target) {
+  startedIn();
+  replaceDescriptor(target.folder, open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (target.folder < 0) return errno;
   target.folder_where = absolute ? "/" : ".";
-  for (int tries = 0;; ++tries) {
-    replaceDescriptor(target.folder, open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    const int error = target.folder < 0 || fstat(target.folder, &target.folder_info) != 0 ? errno : 0;
-    const bool gone = error == ENOTCONN || error == ENODEV || error == ESTALE || error == ENOENT ||
-                      (error == 0 && target.folder_info.st_nlink == 0);
-    if (absolute || !gone) return error;
-    if (tries == 1 || started_in.empty() || chdir(started_in.c_str()) != 0) {
-      refuse(target, "the folder the program started in" + (started_in.empty() ? "" : ", " + started_in + ",") +
-                         " has gone; start the program again there");
-      return error != 0 ? error : ENOENT;
-    }
-  }
+  if (fstat(target.folder, &target.folder_info) != 0) return errno;
+  return !absolute && target.folder_info.st_nlink == 0 ? ESTALE : 0;
 }
 
 // Follows `path` one part at a time from the current folder, each symbolic
@@ -124,7 +123,7 @@ int openStart(bool absolute, Target& target) {
 // nosuid (a stick, an image anyone can make, where any object may claim to
 // be root's) is followed only as long as the walk stays there. The last
 // part is looked at, not opened for use.
-int walk(const char* path, Target& target) {
+int walkFrom(const char* path, Target& target) {
   std::string todo = path;
   if (const int error = openStart(todo[0] == '/', target); error != 0) return error;
   struct stat previous = target.folder_info;
@@ -202,6 +201,24 @@ int walk(const char* path, Target& target) {
     previous_where = target.folder_where = where;
     if (last) return EISDIR;
   }
+}
+
+// Walks to `path`'s folder. Where the folder the session started in has
+// gone on the way (a stick pulled, then plugged back in and mounted at the
+// same place), it is found again by its path, or the refusal says to start
+// the program again there.
+int walk(const char* path, Target& target) {
+  const int error = walkFrom(path, target);
+  if (path[0] == '/' || !gone(error)) return error;
+  if (startedIn().empty() || chdir(startedIn().c_str()) != 0) {
+    refuse(target, "the folder the program started in" + (startedIn().empty() ? "" : ", " + startedIn() + ",") +
+                       " has gone; start the program again there");
+    return error;
+  }
+  target.refusal[0] = '\0';
+  target.name.clear();
+  target.exists = false;
+  return walkFrom(path, target);
 }
 
 // Judges the file the walk found, seen as `file`, against its folder: a file

@@ -145,6 +145,25 @@ std::string smallDisk(const fs::path& folder, Scratch& scratch) {
   return {};
 }
 
+// The session's folder is a FAT stick through FUSE (fusefat, as a desktop
+// mounts one), its image beside hvn underneath, holding the menu files.
+std::string fatStick(const fs::path& folder, Scratch& scratch) {
+  if (getuid() != 0) return "mounting a stick takes root";
+  if (std::system("command -v fusefat >/dev/null && command -v mkfs.vfat >/dev/null") != 0)
+    return "fusefat and mkfs.vfat (Debian's fusefat and dosfstools) are not here";
+  const std::string at = "'" + folder.string() + "'", aside = "'" + folder.string() + ".aside'";
+  const std::string stick = "mkfs.vfat -C " + at + "/.stick.img 4096 >/dev/null && mv " + at + "/hvn " + aside +
+                            " && fusefat -o rw+,nonempty " + at + "/.stick.img " + at + " >/dev/null && cp -r " + aside + " " +
+                            at + "/hvn && rm -r " + aside;
+  if (std::system(stick.c_str()) != 0) return "cannot mount a FAT stick through FUSE here";
+  scratch.mounted = folder;
+  return {};
+}
+// Pulls the stick (its driver ends) and plugs it back in at the same place.
+const char* const kPullAndPlugBackIn =
+    "d=$PWD && kill -9 $(pgrep -f \"$d/.stick.img\") && cd / && sleep 0.2 && umount -l \"$d\" && "
+    "fusefat -o rw+,nonempty \"$d/.stick.img\" \"$d\" >/dev/null";
+
 // hvn/ini is a btrfs file system of its own (btrfs.img) holding the menu
 // files, with a quota that a filler file has used up, as a nearly full
 // quota on a copy-on-write disk does.
@@ -321,6 +340,13 @@ std::vector<Case> cases() {
       // What protects no one is followed: a user's own link to anywhere, and
       // a user's own file in a folder another user shares.
       // A real copy-on-write disk whose quota is used up.
+      // A real stick: saved on FAT, which takes no permission change; pulled and plugged back in between
+      // an edit and 7, the session's folder is found again and its files, numbered anew, are unchanged.
+      {.name = "StickPulledAndPluggedBackIn", .not_on_windows = "a FUSE stick is mounted by Linux", .args = {"--keep"},
+       .input = "3\nB\ne:\\b\n", .then = {"Added game", kPullAndPlugBackIn, "7\n"},
+       .output = kKeepMenu + kAddGame + "Added game 2: B==e:\\b\n" + kChoose + wrote(2, 1, "menu is in games.ini.bak"),
+       .games_after = file(kOldGames + "B==e:\\b\r\n", fs::perms(0700)), .apps_after = file(kOldApps, fs::perms(0700)),
+       .prepare = fatStick},
       {.name = "QuotaUsedUpOnBtrfsLeavesTheMenu", .not_on_windows = "a btrfs image is mounted by Linux",
        .apps = file(kLongMenu), .input = "4 B e:\\b\n7\n7\n8\n",
        .output = kMenu + kAddApp + kMenu + couldNotWrite("apps.ini.bak", kQuota, kNoBackup) + kMenu +
