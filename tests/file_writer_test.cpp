@@ -146,6 +146,7 @@ struct WriterCase {
   bool as_nobody = false;  // the save runs as user nobody, as a user who is not root
   const char* run = "";    // the shell command of a "run" fault, as another process would
   bool kept = false;       // the failed file's old menu is kept beside it, under a name of its own
+  bool mixed = false;      // the failed file holds neither menu
   bool again = false;      // a second save, once the row's hold is let go, writes both
 };
 
@@ -877,6 +878,7 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
   EXPECT_EQ(contentOf(ini / "apps.ini.bak"), c.apps_backup.value_or(backup(0, old_apps) + (backup(0, old_apps).empty() ? older : "")));
   EXPECT_EQ(contentOf(ini / "games.ini.bak"), c.games_backup.value_or(backup(1, old_games) + (backup(1, old_games).empty() ? older : "")));
   EXPECT_EQ(write.backup_kept[0] != '\0', c.kept) << write.backup_kept;
+  EXPECT_EQ(write.mixed, c.mixed);
   if (c.kept) {
     EXPECT_EQ(contentOf(ini / write.backup_kept), c.failed == 0 ? old_apps : old_games);
   }
