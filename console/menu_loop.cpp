@@ -1,6 +1,9 @@
 #include "console/menu_loop.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 
 #include "catalogue/menu_files.h"
 #include "console/token_reader.h"
@@ -390,6 +393,27 @@ void reportUnkeptLine(const char* path, const MenuFileRead& read) {
   flushOutput(errors);
 }
 
+// Says what to do about the menu file at `path` that the start could not
+// read, in one line, where the cause is one a user meets: the program
+// started outside the folder that holds hvn, a folder at the file's name,
+// an editor's ".txt" added to the name, a file that is there but cannot be
+// read.
+void adviseOnFailedCheck(ConsoleStream& errors, const char* path, std::string_view why) {
+  constexpr char kHvnFolder[] = "." HVN_PATH_SEPARATOR "hvn";
+  char with_txt[sizeof kGameMenuPath + 8];
+  std::snprintf(with_txt, sizeof with_txt, "%s.txt", path);
+  const std::string_view name = baseName(path);
+  if (pathKind(kHvnFolder) != PathKind::kFolder) {
+    writeTexts(errors, {"Start the program in the folder that holds the launcher's hvn folder; there is none here\n"});
+  } else if (pathKind(path) == PathKind::kFolder) {
+    writeTexts(errors, {path, " is a folder; the menu is a file of that name\n"});
+  } else if (pathKind(with_txt) != PathKind::kNothing) {
+    writeTexts(errors, {with_txt, " is there: rename it ", name, "\n"});
+  } else if (why == std::strerror(EACCES)) {
+    writeTexts(errors, {"You may not read ", path, ": its owner or an administrator can let you\n"});
+  }
+}
+
 // Says on standard error which menu file the start could not read, in which
 // folder, and why; at a console, also how the wait that follows ends.
 void reportFailedCheck(const ConsoleStream& console, const char* path, std::string_view why) {
@@ -397,6 +421,7 @@ void reportFailedCheck(const ConsoleStream& console, const char* path, std::stri
   const std::string_view here = currentFolder(folder);
   ConsoleStream errors(kStandardInput, kStandardError);
   writeTexts(errors, {"Cannot read ", path, here.empty() ? "" : " in ", here, ": ", why, "\n"});
+  adviseOnFailedCheck(errors, path, why);
   if (isConsole(console.input_fd)) writeTexts(errors, {"Press Enter to close.\n"});
   flushOutput(errors);
 }

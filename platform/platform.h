@@ -97,6 +97,11 @@ long readFileBytes(int fd, char* buffer, std::size_t size);
 
 void closeFile(int fd);
 
+// What stands at `path`, looked at without opening it: nothing, a folder,
+// or something else.
+enum class PathKind { kNothing, kFolder, kOther };
+PathKind pathKind(const char* path);
+
 // Which file a descriptor is open on: its device (volume) and its number
 // there. Two names of one file give the same; a file renamed over another
 // gives a new one.

@@ -78,3 +78,9 @@ bool fileIdentity(int fd, FileIdentity& identity) {
   identity = {static_cast<unsigned long long>(file.st_dev), static_cast<unsigned long long>(file.st_ino)};
   return true;
 }
+
+PathKind pathKind(const char* path) {
+  struct stat info;
+  if (stat(path, &info) != 0) return errno == ENOENT ? PathKind::kNothing : PathKind::kOther;
+  return S_ISDIR(info.st_mode) ? PathKind::kFolder : PathKind::kOther;
+}

@@ -98,3 +98,11 @@ bool fileIdentity(int fd, FileIdentity& identity) {
               (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
   return true;
 }
+
+PathKind pathKind(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND ? PathKind::kNothing
+                                                                                             : PathKind::kOther;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kFolder : PathKind::kOther;
+}

@@ -145,6 +145,22 @@ std::string smallDisk(const fs::path& folder, Scratch& scratch) {
   return {};
 }
 
+// What a failed start advises.
+const std::string kNoHvnHere = "Start the program in the folder that holds the launcher's hvn folder; there is none here\n";
+std::string askToRead(const char* file) {
+  return "You may not read " + location(file) + ": its owner or an administrator can let you\n";
+}
+std::string appsTxt(const fs::path& folder, Scratch&) {
+  std::ofstream(folder / "hvn" / "ini" / "apps.ini.txt", std::ios::binary) << kOldApps;
+  return {};
+}
+// apps.ini.txt as it was, taken away.
+std::string appsTxtTaken(const fs::path& folder) {
+  const std::string was = contentOf(folder / "hvn" / "ini" / "apps.ini.txt");
+  fs::remove(folder / "hvn" / "ini" / "apps.ini.txt");
+  return was;
+}
+
 // The session's folder is a FAT stick through FUSE (fusefat, as a desktop
 // mounts one), its image beside hvn underneath, holding the menu files.
 std::string fatStick(const fs::path& folder, Scratch& scratch) {
@@ -210,15 +226,20 @@ std::vector<Case> cases() {
       // Start-up test.
       // Start-up test: which file, where and why on standard error, and a failure.
       {.name = "NoHvnFolder", .games = kNoHvnFolder, .input = "x", .output = kCheckFailed,
-       .errors = cannotRead("games.ini", kNoSuchFile), .status = 1},
+       .errors = cannotRead("games.ini", kNoSuchFile) + kNoHvnHere, .status = 1},
       {.name = "GamesMissing", .games = kNoFile, .input = "8\n", .output = kCheckFailed, .status = 1},
       {.name = "AppsMissing", .apps = kNoFile, .input = "8\n", .output = kCheckFailed,
        .errors = cannotRead("apps.ini", kNoSuchFile), .status = 1},
       {.name = "GamesIsFolder", .games = kFolder, .input = "8\n", .output = kCheckFailed, .status = 1},
       {.name = "AppsIsFolder", .apps = kFolder, .input = "8\n", .output = kCheckFailed,
-       .errors = cannotRead("apps.ini", {"Is a directory", "Is a directory"}), .status = 1},
+       .errors = cannotRead("apps.ini", {"Is a directory", "Is a directory"}) + location("apps.ini") +
+                 " is a folder; the menu is a file of that name\n", .status = 1},
+      // Notepad's ".txt" added to the name of a file made anew.
+      {.name = "AppsTxtBesideMissing", .apps = kNoFile, .input = "8\n", .output = kCheckFailed,
+       .errors = cannotRead("apps.ini", kNoSuchFile) + location("apps.ini") + ".txt is there: rename it apps.ini\n",
+       .status = 1, .prepare = appsTxt, .look = {appsTxtTaken, kOldApps}},
       {.name = "GamesUnreadable", .not_on_windows = kRunsAsNobody, .games = kUnreadable, .input = "8\n",
-       .output = kCheckFailed, .errors = cannotRead("games.ini", kReadOnly), .status = 1},
+       .output = kCheckFailed, .errors = cannotRead("games.ini", kReadOnly) + askToRead("games.ini"), .status = 1},
       {.name = "CheckFailedAtEndOfInput", .games = kNoFile, .output = kCheckFailed, .status = 1},
 
       // Selections.
@@ -305,7 +326,8 @@ std::vector<Case> cases() {
       // written (the writer's own moments are rows of its table).
       {.name = "SwappedBeforeTheCheckOpensIt", .not_on_windows = kPreloaded, .input = "8\n",
        .start = {.fault = "openat games.ini 2 run", .fault_run = "echo S==s > s && mv s hvn/ini/games.ini"},
-       .output = kCheckFailed, .errors = cannotRead("games.ini", kSwapped), .games_after = file("S==s\n"), .status = 1},
+       .output = kCheckFailed, .errors = cannotRead("games.ini", kSwapped),
+       .games_after = file("S==s\n"), .status = 1},
       {.name = "FullFileSystemKeepsOldFile", .input = fill_apps + "7\n7\n",
        .output = repeat(kMenu + kAddApp, 40) + kMenu + couldNotWrite("apps.ini.bak", kNoSpace, kNoBackup) + kMenu +
                  couldNotWrite("apps.ini", kNoSpace) + kMenu, .status = 1, .prepare = smallDisk},
