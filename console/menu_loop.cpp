@@ -331,12 +331,22 @@ std::string_view baseName(std::string_view path) {
   return {path.data() + name, path.size() - name};
 }
 
-// "1 game", "2 apps": how many entries a file was written with.
-void sayCount(ConsoleStream& out, const EntryList& list, std::string_view noun) {
+// "1 game", "2 apps": `n` of `noun`.
+void sayNumber(ConsoleStream& out, int n, std::string_view noun) {
   char digits[4];
-  const char* const end = std::to_chars(digits, digits + sizeof digits, count(list)).ptr;
-  writeTexts(out, {std::string_view(digits, static_cast<std::size_t>(end - digits)), " ", noun,
-                   count(list) == 1 ? "" : "s"});
+  const char* const end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  writeTexts(out, {std::string_view(digits, static_cast<std::size_t>(end - digits)), " ", noun, n == 1 ? "" : "s"});
+}
+
+// "2 games", "1 game and 1 folder": how many entries a file was written
+// with, its directory entries counted as folders where it has any.
+void sayCount(ConsoleStream& out, const EntryList& list, std::string_view noun) {
+  int folders = 0;
+  for (int i = 0; i < count(list); ++i) folders += isDirectoryEntry(list, i) ? 1 : 0;
+  sayNumber(out, count(list) - folders, noun);
+  if (folders == 0) return;
+  writeTexts(out, {" and "});
+  sayNumber(out, folders, "folder");
 }
 
 // The files in the order they are written, with the nouns of their lists.

@@ -417,16 +417,16 @@ std::vector<Case> cases() {
       {.name = "KeepRoundTrip", .args = {"--keep"}, .games = file(kKeptGames), .apps = file(kKeptApps),
        .input = "5\n6\n7\n",
        .output = kKeepMenu + kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose +
-                 kApps + "Walker==e:\\dirwalker\\default.xbe\n" + kChoose + wrote(2, 1),
+                 kApps + "Walker==e:\\dirwalker\\default.xbe\n" + kChoose + wrote(1, 1, "", 1),
        .errors = "", .games_after = file(kKeptGames), .apps_after = file(kKeptApps)},
       {.name = "KeepThenAdd", .args = {"--keep"}, .games = file(kKeptGames), .input = "3\nNew\ne:\\n\n7\n",
-       .output = kKeepMenu + kAddGame + "Added game 3: New==e:\\n\n" + kChoose + wrote(3, 1, "menu is in games.ini.bak"), .games_after = file(kKeptGames + "New==e:\\n\r\n"),
+       .output = kKeepMenu + kAddGame + "Added game 3: New==e:\\n\n" + kChoose + wrote(2, 1, "menu is in games.ini.bak", 1), .games_after = file(kKeptGames + "New==e:\\n\r\n"),
        .apps_after = file(kOldApps), .look = {backupsOf, "games.ini.bak: " + kKeptGames}},
       {.name = "KeepLineEnds", .args = {"--keep"}, .games = file("\nA==e:\\a\n\r\n\nB==e:\\b\r\nC==c"),
        .apps = file("\r"), .input = "7\n", .output = kKeepMenu + wrote(3, 0, "menu is in games.ini.bak"),
        .games_after = file("A==e:\\a\r\nB==e:\\b\r\nC==c\r\n"), .apps_after = file("")},
       {.name = "KeepOddLinesAsTheyAre", .args = {"--keep"}, .games = file(kOddLines), .input = "7\n",
-       .output = kKeepMenu + wrote(7, 1), .games_after = file(kOddLines)},
+       .output = kKeepMenu + wrote(6, 1, "", 1), .games_after = file(kOddLines)},
       {.name = "KeepFullList", .args = {"--keep"}, .games = file(repeat("G==e:\\g\r\n", 255)),
        .input = "3\nX\ne:\\x\n8\n", .output = kKeepMenu + kAddGame + "List is full\n" + kChoose},
       {.name = "KeepNoSeparator", .args = {"--keep"}, .games = file("A==a\r\n\r\nB=b\r\n"), .input = "8\n",
@@ -471,7 +471,7 @@ std::vector<Case> cases() {
                  numbered({"Racer 2==e:\\games\\racer 2\\default.xbe", "autoadd==f:\\games\\"}) + kChangeGame +
                  now("autoadd==f:\\games\\") + kAddGameDir + "Changed game 2: autoadd==f:\\new games\\\n" + kChoose +
                  numbered({"Walker==e:\\dirwalker\\default.xbe"}) + kChangeApp + now("Walker==e:\\dirwalker\\default.xbe") +
-                 kAddApp + "Changed App 1: Walker Two==e:\\w2.xbe\n" + kChoose + wrote(2, 1, "menus are in games.ini.bak and apps.ini.bak"),
+                 kAddApp + "Changed App 1: Walker Two==e:\\w2.xbe\n" + kChoose + wrote(1, 1, "menus are in games.ini.bak and apps.ini.bak", 1),
        .games_after = file("Racer 2==e:\\games\\racer 2\\default.xbe\r\nautoadd==f:\\new games\\\r\n"),
        .apps_after = file("Walker Two==e:\\w2.xbe\r\n")},
       {.name = "ChangeRefusedLeavesTheEntry", .args = {"--keep"}, .games = file("R==e:\\r\r\n"),

@@ -129,9 +129,10 @@ inline std::string couldNotWrite(const char* file, const Reason& reason, const s
 }
 
 // A save's last words: "Wrote 1 game to ... and 2 apps to ... (the old menus are in ...)".
-inline std::string wrote(int games, int apps, const std::string& backups = "") {
+inline std::string wrote(int games, int apps, const std::string& backups = "", int game_folders = 0) {
   const auto entries = [](int n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); };
-  return "Wrote " + entries(games, "game") + " to " + location("games.ini") + " and " + entries(apps, "app") +
+  const std::string folders = game_folders == 0 ? "" : " and " + entries(game_folders, "folder");
+  return "Wrote " + entries(games, "game") + folders + " to " + location("games.ini") + " and " + entries(apps, "app") +
          " to " + location("apps.ini") + (backups.empty() ? "" : " (the old " + backups + ")") + "\n";
 }
 
