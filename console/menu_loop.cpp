@@ -477,10 +477,12 @@ bool unchangedElsewhere(ConsoleStream& console, WatchedMenuFile (&files)[2]) {
 struct Session {
   ConsoleStream& console;
   bool keep_menus;
+  bool at_console = false;  // without --keep, at a console: 7 and 8 ask once before they lose entries
   WatchedMenuFile watched[2];
   bool backup[2] = {true, true};
   bool edited = false;        // with --keep: a change not yet written
-  bool warned = false;        // with --keep: 8 has said so since
+  bool warned = false;        // with --keep or at_console: 8 has said so since
+  bool replace_told = false;  // at_console: 7 has said which entries it replaces
   bool write_failed = false;
 };
 
@@ -522,10 +524,70 @@ bool writeFiles(Session& session) {
   return false;
 }
 
+// What a menu file holds now, read into a list of its own: the entries 7
+// would replace. A file that cannot be read holds none.
+EntryList held;
+const EntryList& heldBy(const char* path) {
+  held.count = 0;
+  readMenuFile(path, held);
+  return held;
+}
+
+// How many entries of `before` `after` does not hold, name and path alike.
+int dropped(const EntryList& before, const EntryList& after) {
+  int lost = 0;
+  for (int i = 0; i < count(before); ++i) {
+    bool kept = false;
+    for (int j = 0; j < count(after) && !kept; ++j)
+      kept = std::string_view(entry(before, i).name) == entry(after, j).name &&
+             std::string_view(entry(before, i).path) == entry(after, j).path;
+    lost += kept ? 0 : 1;
+  }
+  return lost;
+}
+
+// At a console without --keep, the start says what the files hold, what 7
+// does to them, and how to edit them instead.
+void sayWhatTheFilesHold() {
+  ConsoleStream errors(kStandardInput, kStandardError);
+  writeTexts(errors, {"games.ini holds "});
+  sayCount(errors, heldBy(kGameMenuPath), "game");
+  writeTexts(errors, {", apps.ini "});
+  sayCount(errors, heldBy(kAppMenuPath), "app");
+  writeTexts(errors, {"; 7 replaces them with what you type here. To edit them, ", kEditMenusCommand, "\n"});
+  flushOutput(errors);
+}
+
+// At a console without --keep, a 7 that would drop entries the files hold
+// says so once, and 7 again writes ("7 replaces 7 games ... with 1
+// game and 0 apps; 7 again to do so", with the files' counts named by file).
+// True when it said so.
+bool toldWhat7Replaces(Session& session) {
+  if (!session.at_console || session.replace_told) return false;
+  // One at a time: both are read into the same list.
+  int lost = dropped(heldBy(kGameMenuPath), gameList);
+  lost += dropped(heldBy(kAppMenuPath), appList);
+  if (lost == 0) return false;
+  session.replace_told = true;
+  ConsoleStream errors(kStandardInput, kStandardError);
+  writeTexts(errors, {"7 replaces "});
+  sayCount(errors, heldBy(kGameMenuPath), "game");
+  writeTexts(errors, {" in games.ini and "});
+  sayCount(errors, heldBy(kAppMenuPath), "app");
+  writeTexts(errors, {" in apps.ini with "});
+  sayCount(errors, gameList, "game");
+  writeTexts(errors, {" and "});
+  sayCount(errors, appList, "app");
+  writeTexts(errors, {"; 7 again to do so\n"});
+  flushOutput(errors);
+  return true;
+}
+
 // How a session ends once input has: with --keep, edits not written are said
 // to be lost on standard error.
 int endOfInput(const Session& session) {
-  if (!session.keep_menus || !session.edited) return session.write_failed ? kNotSaved : kSuccess;
+  if (!(session.keep_menus || session.at_console) || !session.edited)
+    return session.write_failed ? kNotSaved : kSuccess;
   ConsoleStream errors(kStandardInput, kStandardError);
   writeTexts(errors, {"Input ended before 7; changes not written\n"});
   flushOutput(errors);
@@ -549,11 +611,14 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
     skipOneByte(console);
     return kNotSaved;
   }
-  Session session{console, keep_menus, {{kGameMenuPath, gameList, {}}, {kAppMenuPath, appList, {}}}};
+  Session session{console, keep_menus, !keep_menus && isConsole(console.input_fd),
+                  {{kGameMenuPath, gameList, {}}, {kAppMenuPath, appList, {}}}};
   if (keep_menus && !keepMenuFiles(session.watched)) {
     holdClosingConsole(console);
     return kNotSaved;
   }
+  if (session.at_console && (count(heldBy(kGameMenuPath)) > 0 || count(heldBy(kAppMenuPath)) > 0))
+    sayWhatTheFilesHold();  // || is sequenced: each is read in turn
   // With --keep every answer is a line, so that names and paths may hold
   // spaces; without it a word, as it always was.
   const Dialogue dialogue{console, keep_menus};
@@ -595,13 +660,17 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
         printEntryList(console, command->texts->header, *command->texts->list);
         break;
       case Action::kWriteFilesAndExit:
-        if (!writeFiles(session)) break;
+        if (toldWhat7Replaces(session) || !writeFiles(session)) break;
         holdClosingConsole(console);
         return kSuccess;
       case Action::kExit:
-        // With --keep, edits not written are said to be lost first.
-        if (keep_menus && session.edited && !session.warned) {
-          writeText(console, "Changes not written; 8 again ends without writing\n");
+        // With --keep, and at a console, edits not written are said to be
+        // lost first (at a console without --keep, on standard error).
+        if ((keep_menus || session.at_console) && session.edited && !session.warned) {
+          ConsoleStream errors(kStandardInput, kStandardError);
+          ConsoleStream& told = keep_menus ? console : errors;
+          writeText(told, "Changes not written; 8 again ends without writing\n");
+          flushOutput(told);
           session.warned = true;
           break;
         }

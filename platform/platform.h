@@ -42,6 +42,13 @@ inline constexpr std::string_view kPlatformHelpNote =
 inline constexpr std::string_view kPlatformHelpNote = "";
 #endif
 
+// How a user starts the program on the menus they have, to edit them.
+#ifdef _WIN32
+inline constexpr std::string_view kEditMenusCommand = "start Edit menus.cmd";
+#else
+inline constexpr std::string_view kEditMenusCommand = "start halvane-menu --keep";
+#endif
+
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;

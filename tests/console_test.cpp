@@ -36,6 +36,7 @@ struct ConsoleCase {
 
 void PrintTo(const ConsoleCase& c, std::ostream* out) { *out << c.name; }
 
+const std::string kNotWrittenYet = "Changes not written; 8 again ends without writing\n";
 const char* const kOwnWindowOnly = "only a Windows console window closes with its program";
 // A console window of the program's own (Windows) waits for Enter after the
 // program's last words, so that they can be read.
@@ -54,17 +55,17 @@ std::vector<ConsoleCase> consoleCases() {
   // A Windows console hands the program its code page's byte: 0x82 for é in 437.
   const std::string e_acute = targetIsWindows() ? "\x82" : "\xc3\xa9";
   return {
-      {.name = "TypedKeyByKey",
+      {.name = "TypedKeyByKey", .games = file(""), .apps = file(""),
        .keys = thenEnter({{"", kMenu}, {"3\r", "3\n" + kGameName}, {"Racer\r", "Racer\n" + kGamePath},
                           {"e:\\r.xbe\r", "e:\\r.xbe\n" + kMenu}, {"5\r", "5\n" + kGames + "Racer==e:\\r.xbe\n" + kMenu},
                           {"7\r", "7\n"},
-                          {"", wrote(1, 0, "menus are in games.ini.bak and apps.ini.bak"), false, true,
+                          {"", wrote(1, 0), false, true,
                            targetIsWindows() ? kOwnWindowWaits : 0}}),
-       .status = 0, .games_after = file("Racer==e:\\r.xbe\r\n"), .apps_after = file("")},
-      {.name = "LongLinePasted",
+       .status = 0, .games_after = file("Racer==e:\\r.xbe\r\n")},
+      {.name = "LongLinePasted", .games = file(""), .apps = file(""),
        .keys = thenEnter({{"", kMenu}, {"3\r", kGameName}, {pasted + "7\r", "", true}}),
        .status = 0, .games_after = file("Racer==e:\\r.xbe\r\n"), .apps_after = file("App==e:\\a\r\n")},
-      {.name = "NonAsciiKey",
+      {.name = "NonAsciiKey", .games = file(""), .apps = file(""),
        .keys = thenEnter({{"", kMenu}, {"3\r", kGameName}, {"R\xc3\xa9\r", kGamePath}, {"e:\\x\r", kMenu},
                           {"5\r", kGames + "R\xc3\xa9==e:\\x\n" + kMenu}, {"7\r", "7\n"}}),
        .status = 0, .games_after = file("R" + e_acute + "==e:\\x\r\n"), .apps_after = file("")},
@@ -73,7 +74,22 @@ std::vector<ConsoleCase> consoleCases() {
                 {"Project Gotham\r", "Only 'Project' was taken as the name: here an answer is one word, the rest of the line "
                                       "answers what comes next; halvane-menu --keep takes names and paths with spaces\n",
                  false, true},
-                {"8\r", ""}},
+                {"8\r", kNotWrittenYet, false, true}, {"8\r", ""}},
+       .status = 0},
+      // Without --keep, over menus that hold entries: the start says so, and 7 asks once.
+      {.name = "StartSaysWhatTheFilesHoldAndSevenAsksOnce",
+       .keys = thenEnter({{"", "games.ini holds 1 game, apps.ini 1 app; 7 replaces them with what you type here. To edit "
+                               "them, " + std::string(targetIsWindows() ? "start Edit menus.cmd" : "start halvane-menu --keep") + "\n",
+                           false, true},
+                          {"3\r", kGameName}, {"A\r", kGamePath}, {"e:\\a\r", kMenu},
+                          {"7\r", "7 replaces 1 game in games.ini and 1 app in apps.ini with 1 game and 0 apps; 7 again to "
+                                   "do so\n", false, true},
+                          {"7\r", wrote(1, 0, "menus are in games.ini.bak and apps.ini.bak"), false, true,
+                           targetIsWindows() ? kOwnWindowWaits : 0}}),
+       .status = 0, .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
+      {.name = "EightAsksOnceAfterTypedEntries", .games = file(""), .apps = file(""),
+       .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"e:\\a\r", kMenu},
+                {"8\r", kNotWrittenYet, false, true}, {"8\r", ""}},
        .status = 0},
       {.name = "CtrlCLeavesFiles", .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"\x03", ""}}},
       {.name = "CtrlDEndsInput", .not_on_windows = "Windows ends console input at Ctrl-Z, and Wine's console hands that over as a byte",
