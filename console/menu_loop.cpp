@@ -546,6 +546,21 @@ int dropped(const EntryList& before, const EntryList& after) {
   return lost;
 }
 
+// At a console with --keep, the start says what was kept, and names a file
+// that 7 could not replace, before any edit is typed.
+void sayWhatWasKept(ConsoleStream& console) {
+  writeTexts(console, {"Kept "});
+  sayCount(console, gameList, "game");
+  writeTexts(console, {" in games.ini, "});
+  sayCount(console, appList, "app");
+  writeTexts(console, {" in apps.ini\n"});
+  for (const char* path : {kGameMenuPath, kAppMenuPath}) {
+    char words[kWordsSize];
+    if (const std::string_view why = whyNotReplaceable(path, words); !why.empty())
+      writeTexts(console, {path, " cannot be replaced: ", why, "; mend that before 7\n", kReadOnlyMend});
+  }
+}
+
 // At a console without --keep, the start says what the files hold, what 7
 // does to them, and how to edit them instead.
 void sayWhatTheFilesHold() {
@@ -617,6 +632,7 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
     holdClosingConsole(console);
     return kNotSaved;
   }
+  if (keep_menus && isConsole(console.input_fd)) sayWhatWasKept(console);
   if (session.at_console && (count(heldBy(kGameMenuPath)) > 0 || count(heldBy(kAppMenuPath)) > 0))
     sayWhatTheFilesHold();  // || is sequenced: each is read in turn
   // With --keep every answer is a line, so that names and paths may hold

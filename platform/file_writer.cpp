@@ -254,6 +254,15 @@ FilesWrite replaceFiles(const FileReplacement* files, int count) {
   return result;
 }
 
+std::string_view whyNotReplaceable(const char* path, char (&words)[kWordsSize]) {
+  Target target;
+  const SystemError error = findFile(path, target);
+  if (error == 0) return {};
+  systemWords(error, words);
+  if (target.refusal[0] != '\0') keepWords({target.refusal}, words);
+  return words;
+}
+
 bool temporaryName(std::string_view stem, char (&name)[kNameSize]) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static unsigned long long serial = 0;

@@ -74,6 +74,11 @@ FilesWrite replaceFiles(const FileReplacement* files, int count);
 // the system's own, or the program's for something that is not a file or a
 // step not taken; or kHeldElsewhere where another program still holds it.
 inline constexpr int kHeldElsewhere = -2;
+
+// Why the file at `path` could not be replaced now, as the first round of
+// replaceFiles finds it (reached, judged, opened for writing and let go
+// unchanged), in words kept in `words`; an empty view when it could.
+std::string_view whyNotReplaceable(const char* path, char (&words)[kWordsSize]);
 int openToRead(const char* path, char (&words)[kWordsSize]);
 
 #endif  // HALVANE_PLATFORM_FILE_WRITER_H_

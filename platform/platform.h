@@ -49,6 +49,14 @@ inline constexpr std::string_view kEditMenusCommand = "start Edit menus.cmd";
 inline constexpr std::string_view kEditMenusCommand = "start halvane-menu --keep";
 #endif
 
+// What mends a menu file that cannot be replaced, where the system has a
+// usual cause: on Windows the Read-only box of the file's Properties.
+#ifdef _WIN32
+inline constexpr std::string_view kReadOnlyMend = "If its Properties say Read-only, untick that box.\n";
+#else
+inline constexpr std::string_view kReadOnlyMend = "";
+#endif
+
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;

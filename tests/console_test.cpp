@@ -91,6 +91,15 @@ std::vector<ConsoleCase> consoleCases() {
        .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"e:\\a\r", kMenu},
                 {"8\r", kNotWrittenYet, false, true}, {"8\r", ""}},
        .status = 0},
+      // With --keep: what was kept, and a file 7 cannot replace, at once.
+      {.name = "KeepSaysWhatWasKeptAndWhatCannotBeReplaced", .args = {"--keep"}, .games = file(kKeptGames),
+       .apps = file(kOldApps, fs::perms(0444)),
+       .keys = {{"", "Kept 1 game and 1 folder in games.ini, 1 app in apps.ini\n" + location("apps.ini") +
+                         " cannot be replaced: " + (targetIsWindows() ? "Access denied" : "Permission denied") +
+                         "; mend that before 7\n" + (targetIsWindows() ? "If its Properties say Read-only, untick that box.\n" : "") +
+                         kKeepMenu},
+                {"8\r", ""}},
+       .status = 0},
       {.name = "CtrlCLeavesFiles", .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"\x03", ""}}},
       {.name = "CtrlDEndsInput", .not_on_windows = "Windows ends console input at Ctrl-Z, and Wine's console hands that over as a byte",
        .keys = {{"", kMenu}, {"\x04", ""}}, .status = 0},
