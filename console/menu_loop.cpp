@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "catalogue/menu_files.h"
@@ -403,6 +404,13 @@ void reportUnkeptLine(const char* path, const MenuFileRead& read) {
   flushOutput(errors);
 }
 
+// True at a console whose caller waits for a key once the program ends:
+// Edit menus.cmd pauses itself, and says so with HVN_CALLER_PAUSES, so that
+// the program's own wait would be a second one.
+bool callerPauses(const ConsoleStream& console) {
+  return isConsole(console.input_fd) && std::getenv("HVN_CALLER_PAUSES") != nullptr;
+}
+
 // Says what to do about the menu file at `path` that the start could not
 // read, in one line, where the cause is one a user meets: the program
 // started outside the folder that holds hvn, a folder at the file's name,
@@ -432,7 +440,7 @@ void reportFailedCheck(const ConsoleStream& console, const char* path, std::stri
   ConsoleStream errors(kStandardInput, kStandardError);
   writeTexts(errors, {"Cannot read ", path, here.empty() ? "" : " in ", here, ": ", why, "\n"});
   adviseOnFailedCheck(errors, path, why);
-  if (isConsole(console.input_fd)) writeTexts(errors, {"Press Enter to close.\n"});
+  if (isConsole(console.input_fd) && !callerPauses(console)) writeTexts(errors, {"Press Enter to close.\n"});
   flushOutput(errors);
 }
 
@@ -623,7 +631,7 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
     writeText(console, kFileCheckFailed);
     flushOutput(console);
     reportFailedCheck(console, path, why);
-    skipOneByte(console);
+    if (!callerPauses(console)) skipOneByte(console);
     return kNotSaved;
   }
   Session session{console, keep_menus, !keep_menus && isConsole(console.input_fd),

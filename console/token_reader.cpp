@@ -94,6 +94,10 @@ void skipOneByte(ConsoleStream& console) {
 
 void holdClosingConsole(ConsoleStream& console) {
   if (!consoleClosesWithProgram()) return;
+  flushOutput(console);  // its last words first
+  ConsoleStream errors(kStandardInput, kStandardError);
+  writeText(errors, "Press Enter to close.\n");
+  flushOutput(errors);
   // What is left of a line already typed (the line end after a 7) is no
   // answer to this wait.
   console.input_begin = console.input_end;

@@ -42,9 +42,9 @@ bool lineHoldsMore(const ConsoleStream& console);
 void skipOneByte(ConsoleStream& console);
 
 // Where the console window would close with the program (see
-// consoleClosesWithProgram), waits for one byte typed from now on, the Enter
-// key, so that the message the program ends with can be read. Elsewhere does
-// nothing.
+// consoleClosesWithProgram), says "Press Enter to close." on standard error
+// and waits for one byte typed from now on, the Enter key, so that the
+// message the program ends with can be read. Elsewhere does nothing.
 void holdClosingConsole(ConsoleStream& console);
 
 #endif  // HALVANE_CONSOLE_TOKEN_READER_H_

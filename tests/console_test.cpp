@@ -37,6 +37,8 @@ struct ConsoleCase {
 void PrintTo(const ConsoleCase& c, std::ostream* out) { *out << c.name; }
 
 const std::string kNotWrittenYet = "Changes not written; 8 again ends without writing\n";
+// What a console window of the program's own says before it waits.
+std::string closing() { return targetIsWindows() ? "Press Enter to close.\n" : ""; }
 const char* const kOwnWindowOnly = "only a Windows console window closes with its program";
 // A console window of the program's own (Windows) waits for Enter after the
 // program's last words, so that they can be read.
@@ -59,8 +61,7 @@ std::vector<ConsoleCase> consoleCases() {
        .keys = thenEnter({{"", kMenu}, {"3\r", "3\n" + kGameName}, {"Racer\r", "Racer\n" + kGamePath},
                           {"e:\\r.xbe\r", "e:\\r.xbe\n" + kMenu}, {"5\r", "5\n" + kGames + "Racer==e:\\r.xbe\n" + kMenu},
                           {"7\r", "7\n"},
-                          {"", wrote(1, 0), false, true,
-                           targetIsWindows() ? kOwnWindowWaits : 0}}),
+                          {"", wrote(1, 0) + closing(), false, true, targetIsWindows() ? kOwnWindowWaits : 0}}),
        .status = 0, .games_after = file("Racer==e:\\r.xbe\r\n")},
       {.name = "LongLinePasted", .games = file(""), .apps = file(""),
        .keys = thenEnter({{"", kMenu}, {"3\r", kGameName}, {pasted + "7\r", "", true}}),
@@ -84,7 +85,7 @@ std::vector<ConsoleCase> consoleCases() {
                           {"3\r", kGameName}, {"A\r", kGamePath}, {"e:\\a\r", kMenu},
                           {"7\r", "7 replaces 1 game in games.ini and 1 app in apps.ini with 1 game and 0 apps; 7 again to "
                                    "do so\n", false, true},
-                          {"7\r", wrote(1, 0, "menus are in games.ini.bak and apps.ini.bak"), false, true,
+                          {"7\r", wrote(1, 0, "menus are in games.ini.bak and apps.ini.bak") + closing(), false, true,
                            targetIsWindows() ? kOwnWindowWaits : 0}}),
        .status = 0, .games_after = file("A==e:\\a\r\n"), .apps_after = file("")},
       {.name = "EightAsksOnceAfterTypedEntries", .games = file(""), .apps = file(""),
@@ -112,10 +113,10 @@ std::vector<ConsoleCase> consoleCases() {
       {.name = "VersionWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--version"},
        .keys = {{"", "Halvane menu creator 1.0\n", false, false, 300}, {"\r", ""}}, .status = 0},
       {.name = "UsageWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--kep"},
-       .keys = {{"", usageError("unknown option '--kep'"), false, true, 300}, {"\r", ""}}, .status = 2},
+       .keys = {{"", usageError("unknown option '--kep'") + closing(), false, true, 300}, {"\r", ""}}, .status = 2},
       {.name = "KeepRefusalWaitsAtOwnConsole", .only_on_windows = kOwnWindowOnly, .args = {"--keep"},
        .games = file("A\r\n"),
-       .keys = {{"", cannotKeep("games.ini", 1, "no \"==\" in the line"), false, true, 300},
+       .keys = {{"", cannotKeep("games.ini", 1, "no \"==\" in the line") + closing(), false, true, 300},
                 {"\r", ""}},
        .status = 1},
       {.name = "SharedConsoleDoesNotWait", .only_on_windows = "cmd shares a console only under Windows",
@@ -123,6 +124,9 @@ std::vector<ConsoleCase> consoleCases() {
       {.name = "EditMenusKeeps", .only_on_windows = kCmdFile, .edit_menus = true, .games = file(kKeptGames),
        .keys = {{"", kKeepMenu}, {"5\r", kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose},
                 {"7\r", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // after a save too
+      // The .cmd pauses; the program does not wait before it.
+      {.name = "EditMenusCheckFailedWaitsOnce", .only_on_windows = kCmdFile, .edit_menus = true, .games = kNoFile,
+       .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},
       {.name = "EditMenusWaitsAfterARefusal", .only_on_windows = kCmdFile, .edit_menus = true, .games = file("A\r\n"),
        .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // cmd's pause, in Wine's words
   };
