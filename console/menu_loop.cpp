@@ -161,15 +161,20 @@ void confirm(const Dialogue& dialogue, std::string_view done, const ListTexts& t
   printEntry(dialogue.console, entry(*texts.list, index));
 }
 
-// Without --keep, at a console: where a word has been taken as the `part`
-// asked for but the line holds more, says so on standard error, since the
-// rest will answer the next questions.
-void hintAtMoreWords(const Dialogue& dialogue, const Token& taken, std::string_view part) {
-  if (dialogue.keep || !isConsole(dialogue.console.input_fd) || !lineHoldsMore(dialogue.console)) return;
+// Without --keep, at a console: where an answer's line held more words than
+// the question took, says once the entry is stored what went where and the
+// way out, on standard error: "Stored Project==Gotham; 'Racing 2' goes on to
+// the menu. An answer here is one word: for spaces, start halvane-menu
+// --keep".
+void hintAtMoreWords(const Dialogue& dialogue, bool line_held_more, const EntryList& list) {
+  if (dialogue.keep || !isConsole(dialogue.console.input_fd)) return;
+  const std::string_view rest = restOfLine(dialogue.console);
+  if (!line_held_more && rest.empty()) return;
   ConsoleStream errors(kStandardInput, kStandardError);
-  writeTexts(errors, {"Only '", tokenText(taken), "' was taken as the ", part,
-                      ": here an answer is one word, the rest of the line answers what comes next; "
-                      "halvane-menu --keep takes names and paths with spaces\n"});
+  const MenuEntry stored = entry(list, count(list) - 1);
+  writeTexts(errors, {"Stored ", stored.name, "==", stored.path});
+  if (!rest.empty()) writeTexts(errors, {"; '", rest, "' goes on to the menu"});
+  writeTexts(errors, {". An answer here is one word: for spaces, ", kEditMenusCommand, "\n"});
   flushOutput(errors);
 }
 
@@ -187,10 +192,11 @@ Outcome runAddDialogue(const Dialogue& dialogue, const Command& command) {
   Token name;
   Token path;
   const bool title = command.action == Action::kAddTitle;
+  bool name_held_more = false;
   if (title) {
     if (const Answer answer = ask(dialogue, {texts.name_prompt}, name); answer != Answer::kGiven)
       return cancelled(dialogue, answer);
-    hintAtMoreWords(dialogue, name, "name");
+    name_held_more = lineHoldsMore(dialogue.console);
     if (const AddResult judged = judgeName(tokenText(name)); dialogue.keep && judged != AddResult::kAccepted) {
       writeText(dialogue.console, messageFor(judged));
       return Outcome::kUnchanged;
@@ -199,11 +205,11 @@ Outcome runAddDialogue(const Dialogue& dialogue, const Command& command) {
   if (const Answer answer = ask(dialogue, {title ? texts.path_prompt : texts.directory_prompt}, path);
       answer != Answer::kGiven)
     return cancelled(dialogue, answer);
-  hintAtMoreWords(dialogue, path, "path");
   const AddResult result = title ? addTitleEntry(*texts.list, tokenText(name), tokenText(path))
                                  : addDirectoryEntry(*texts.list, tokenText(path));
   writeText(dialogue.console, messageFor(result));
   if (result != AddResult::kAccepted) return Outcome::kUnchanged;
+  hintAtMoreWords(dialogue, name_held_more, *texts.list);
   confirm(dialogue, "Added", texts, count(*texts.list) - 1);
   return Outcome::kChanged;
 }

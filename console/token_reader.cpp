@@ -83,9 +83,12 @@ bool readLine(ConsoleStream& console, Token& line) {
   return started;
 }
 
-bool lineHoldsMore(const ConsoleStream& console) {
+bool lineHoldsMore(const ConsoleStream& console) { return !restOfLine(console).empty(); }
+
+std::string_view restOfLine(const ConsoleStream& console) {
   const char* const end = std::find_if(unreadBegin(console), unreadEnd(console), isLineEnd);
-  return std::find_if_not(unreadBegin(console), end, isBlank) != end;
+  const char* const begin = std::find_if_not(unreadBegin(console), end, isBlank);
+  return {begin, static_cast<std::size_t>(end - begin)};
 }
 
 void skipOneByte(ConsoleStream& console) {

@@ -38,6 +38,10 @@ bool readLine(ConsoleStream& console, Token& line);
 // and tabs: a word that the next read will take. Reads nothing.
 bool lineHoldsMore(const ConsoleStream& console);
 
+// What is left of the line already read in, from its next word to before
+// its line end; empty where only spaces and tabs are left. Reads nothing.
+std::string_view restOfLine(const ConsoleStream& console);
+
 // Consumes one byte of input, whatever it is, waiting for it if need be.
 void skipOneByte(ConsoleStream& console);
 

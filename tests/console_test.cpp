@@ -37,6 +37,7 @@ struct ConsoleCase {
 void PrintTo(const ConsoleCase& c, std::ostream* out) { *out << c.name; }
 
 const std::string kNotWrittenYet = "Changes not written; 8 again ends without writing\n";
+const std::string kEditCommand = targetIsWindows() ? "start Edit menus.cmd" : "start halvane-menu --keep";
 // What a console window of the program's own says before it waits.
 std::string closing() { return targetIsWindows() ? "Press Enter to close.\n" : ""; }
 const char* const kOwnWindowOnly = "only a Windows console window closes with its program";
@@ -72,15 +73,15 @@ std::vector<ConsoleCase> consoleCases() {
        .status = 0, .games_after = file("R" + e_acute + "==e:\\x\r\n"), .apps_after = file("")},
       {.name = "HintAtMoreWords",
        .keys = {{"", kMenu}, {"3\r", kGameName},
-                {"Project Gotham\r", "Only 'Project' was taken as the name: here an answer is one word, the rest of the line "
-                                      "answers what comes next; halvane-menu --keep takes names and paths with spaces\n",
+                {"Project Gotham Racing\r", "Stored Project==Gotham; 'Racing' goes on to the menu. An answer here is one "
+                                             "word: for spaces, " + kEditCommand + "\n",
                  false, true},
                 {"8\r", kNotWrittenYet, false, true}, {"8\r", ""}},
        .status = 0},
       // Without --keep, over menus that hold entries: the start says so, and 7 asks once.
       {.name = "StartSaysWhatTheFilesHoldAndSevenAsksOnce",
        .keys = thenEnter({{"", "games.ini holds 1 game, apps.ini 1 app; 7 replaces them with what you type here. To edit "
-                               "them, " + std::string(targetIsWindows() ? "start Edit menus.cmd" : "start halvane-menu --keep") + "\n",
+                               "them, " + kEditCommand + "\n",
                            false, true},
                           {"3\r", kGameName}, {"A\r", kGamePath}, {"e:\\a\r", kMenu},
                           {"7\r", "7 replaces 1 game in games.ini and 1 app in apps.ini with 1 game and 0 apps; 7 again to "
