@@ -42,7 +42,7 @@ void printHelp(ConsoleStream& out) {
             "empty, every answer is one word (a name and a path typed on one line answer\n"
             "both prompts), and 7 replaces what the files held: it writes both files or\n"
             "neither, keeping each old menu that held entries as games.ini.bak or\n"
-            "apps.ini.bak.\n"
+            "apps.ini.bak. At a console, 7 and 8 ask once before entries are lost.\n"
             "\n"
             "  --keep     start from the entries the two files hold now; a line that\n"
             "             cannot be kept whole (no \"==\", over 254 bytes, a zero byte,\n"
