@@ -476,6 +476,27 @@ std::string linkOffNosuidMedia() {
   return {};
 }
 
+// apps.ini is root's link, on an ordinary file system, to elsewhere/apps.ini
+// on a file system of its own (a tmpfs), as a menu kept on a stick.
+std::string linkOntoOtherMedia() {
+  if (getuid() != 0) return "mounting a file system takes root";
+  fs::create_directories("elsewhere");
+  if (mount("tmpfs", "elsewhere", "tmpfs", 0, "size=64k,mode=755") != 0)
+    return std::string("cannot mount a file system here: ") + std::strerror(errno);
+  mounted = fs::absolute("elsewhere");
+  std::ofstream("elsewhere/apps.ini", std::ios::binary) << kOldApps;
+  fs::remove(kIni / "apps.ini");
+  fs::create_symlink(fs::absolute("elsewhere/apps.ini"), kIni / "apps.ini");
+  return {};
+}
+
+// The menus' folder is gone by the save.
+std::string iniGone() {
+  fs::remove_all(kIni);
+  return {};
+}
+std::string whatStandsAtIni() { return fs::exists(kIni) ? "something" : "nothing"; }
+
 // hvn/ini is root's and open to group 2000 (2775); apps.ini there is root's
 // link to mine/apps.ini, and elsewhere/apps.ini is root's alone.
 std::string rootsLinkInGroupFolder() {
@@ -690,6 +711,11 @@ const WriterCase kWriterCases[] = {
      .words = "apps.ini: hvn/ini/apps.ini is on a file system mounted nosuid, where owners prove nothing, and leads off "
               "it to /; not followed",
      .prepare = linkOffNosuidMedia, .inspect = rootOnlyFile, .inspected = "OldApp==e:\\oldapp\\default.xbe\r\n"},
+    {.what = "root's link onto another file system followed", .apps_backup = "", .prepare = linkOntoOtherMedia,
+     .inspect = rootOnlyFile, .inspected = "B==e:\\b\r\n"},
+    {.what = "the menus' folder gone by the save: nothing made in its place", .failed = 0, .written = 0,
+     .words = "apps.ini: No such file or directory", .apps_after = "", .games_after = "", .apps_backup = "",
+     .games_backup = "", .prepare = iniGone, .inspect = whatStandsAtIni, .inspected = "nothing"},
     {.what = "a permission change that would change nothing: no failure", .fails = kModeUnchangeable,
      .prepare = privateApps},
     {.what = "a full disk with a hard-linked file: no room for the backup", .layout = Layout::kAppsLongHardLinked,
@@ -882,7 +908,8 @@ TEST_P(FileWriter, EachFileIsOldOrNewAndTheFailureIsNamed) {
   if (c.kept) {
     EXPECT_EQ(contentOf(ini / write.backup_kept), c.failed == 0 ? old_apps : old_games);
   }
-  for (const auto& entry : fs::directory_iterator(ini)) {
+  std::error_code no_folder;
+  for (const auto& entry : fs::directory_iterator(ini, no_folder)) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "apps.ini" || name == "games.ini" || name == "apps.ini.bak" || name == "games.ini.bak" ||
                 name == "other-name-apps.ini" || name == write.backup_kept)
