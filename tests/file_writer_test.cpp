@@ -408,6 +408,14 @@ std::string sharedGroupFolder() {
              : std::strerror(errno);
 }
 
+// The same, with user 1001's older games.ini.bak there, which the folder
+// (group-writable, not sticky) lets nobody replace.
+std::string othersBackupInGroupFolder() {
+  if (const std::string why = sharedGroupFolder(); !why.empty()) return why;
+  std::ofstream(kIni / "games.ini.bak", std::ios::binary) << kOlder;
+  return handOver("games.ini.bak", 1001, nobody()->pw_gid, 0664) ? "" : std::strerror(errno);
+}
+
 // In nobody's folder, root's folder ini and its files.
 std::string rootsFolderInNobodysFolder() {
   if (const std::string why = nobodysFolder(); !why.empty()) return why;
@@ -662,6 +670,8 @@ const WriterCase kWriterCases[] = {
     {.what = "a drop-box folder saved by its user", .prepare = dropBoxFolder, .as_nobody = true},
     {.what = "nobody's own absolute link followed", .prepare = ownAbsoluteLink, .as_nobody = true},
     {.what = "nobody's own file in a shared group folder saved", .prepare = sharedGroupFolder, .as_nobody = true},
+    {.what = "another member's older backup in a group folder replaced", .prepare = othersBackupInGroupFolder,
+     .as_nobody = true},
     // Root in a folder nobody controls: nothing nobody could have planted is
     // read or written, and the refusal says which step and whose.
     {.what = "nobody's link to a root-only file not followed", .failed = 0, .written = 0,
