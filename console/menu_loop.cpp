@@ -538,13 +538,14 @@ bool writeFiles(Session& session) {
   return false;
 }
 
-// What a menu file holds now, read into a list of its own: the entries 7
-// would replace. A file that cannot be read holds none.
-EntryList held;
-const EntryList& heldBy(const char* path) {
-  held.count = 0;
-  readMenuFile(path, held);
-  return held;
+// What the menu files hold now, each read into a list of its own: the
+// entries 7 would replace. A file that cannot be read holds none.
+EntryList held_games, held_apps;
+void readWhatTheFilesHold() {
+  for (EntryList* held : {&held_games, &held_apps}) {
+    held->count = 0;
+    readMenuFile(held == &held_games ? kGameMenuPath : kAppMenuPath, *held);
+  }
 }
 
 // How many entries of `before` `after` does not hold, name and path alike.
@@ -580,9 +581,9 @@ void sayWhatWasKept(ConsoleStream& console) {
 void sayWhatTheFilesHold() {
   ConsoleStream errors(kStandardInput, kStandardError);
   writeTexts(errors, {"games.ini holds "});
-  sayCount(errors, heldBy(kGameMenuPath), "game");
+  sayCount(errors, held_games, "game");
   writeTexts(errors, {", apps.ini "});
-  sayCount(errors, heldBy(kAppMenuPath), "app");
+  sayCount(errors, held_apps, "app");
   writeTexts(errors, {"; 7 replaces them with what you type here. To edit them, ", kEditMenusCommand, "\n"});
   flushOutput(errors);
 }
@@ -593,16 +594,15 @@ void sayWhatTheFilesHold() {
 // True when it said so.
 bool toldWhat7Replaces(Session& session) {
   if (!session.at_console || session.replace_told) return false;
-  // One at a time: both are read into the same list.
-  int lost = dropped(heldBy(kGameMenuPath), gameList);
-  lost += dropped(heldBy(kAppMenuPath), appList);
+  readWhatTheFilesHold();
+  const int lost = dropped(held_games, gameList) + dropped(held_apps, appList);
   if (lost == 0) return false;
   session.replace_told = true;
   ConsoleStream errors(kStandardInput, kStandardError);
   writeTexts(errors, {"7 replaces "});
-  sayCount(errors, heldBy(kGameMenuPath), "game");
+  sayCount(errors, held_games, "game");
   writeTexts(errors, {" in games.ini and "});
-  sayCount(errors, heldBy(kAppMenuPath), "app");
+  sayCount(errors, held_apps, "app");
   writeTexts(errors, {" in apps.ini with "});
   sayCount(errors, gameList, "game");
   writeTexts(errors, {" and "});
@@ -647,8 +647,10 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
     return kNotSaved;
   }
   if (keep_menus && isConsole(console.input_fd)) sayWhatWasKept(console);
-  if (session.at_console && (count(heldBy(kGameMenuPath)) > 0 || count(heldBy(kAppMenuPath)) > 0))
-    sayWhatTheFilesHold();  // || is sequenced: each is read in turn
+  if (session.at_console) {
+    readWhatTheFilesHold();
+    if (count(held_games) > 0 || count(held_apps) > 0) sayWhatTheFilesHold();
+  }
   // With --keep every answer is a line, so that names and paths may hold
   // spaces; without it a word, as it always was.
   const Dialogue dialogue{console, keep_menus};

@@ -16,44 +16,29 @@
 #define HVN_PATH_SEPARATOR "/"
 #endif
 
-// The line end of text written to the console. Menu files always use CR LF
-// whatever the platform; this is only for standard output and error.
+// What the console is told differently on each platform:
+// - kConsoleLineEnd: the line end of standard output and error (menu files
+//   always use CR LF);
+// - kPlatformHelpOption: an option that means --help here alone, or empty
+//   (Windows users type /?);
+// - kPlatformHelpNote: what the help adds here: on Windows, the release's own
+//   way to edit the menus, and its readme;
+// - kEditMenusCommand: how a user starts the program on the menus they have;
+// - kReadOnlyMend: what mends a menu file that cannot be replaced, where the
+//   system has a usual cause (Windows: the Read-only box of its Properties).
 #ifdef _WIN32
 inline constexpr std::string_view kConsoleLineEnd = "\r\n";
-#else
-inline constexpr std::string_view kConsoleLineEnd = "\n";
-#endif
-
-// An option that means --help on this platform alone, or empty: Windows users
-// type /? for help.
-#ifdef _WIN32
 inline constexpr std::string_view kPlatformHelpOption = "/?";
-#else
-inline constexpr std::string_view kPlatformHelpOption = "";
-#endif
-
-// What the help adds on this platform alone: on Windows, the release's own
-// way to edit the menus, and its readme.
-#ifdef _WIN32
 inline constexpr std::string_view kPlatformHelpNote =
     "Edit menus.cmd, beside the program, edits the menus you have (double-click it);\n"
     "README.txt tells the rest.\n";
-#else
-inline constexpr std::string_view kPlatformHelpNote = "";
-#endif
-
-// How a user starts the program on the menus they have, to edit them.
-#ifdef _WIN32
 inline constexpr std::string_view kEditMenusCommand = "start Edit menus.cmd";
-#else
-inline constexpr std::string_view kEditMenusCommand = "start halvane-menu --keep";
-#endif
-
-// What mends a menu file that cannot be replaced, where the system has a
-// usual cause: on Windows the Read-only box of the file's Properties.
-#ifdef _WIN32
 inline constexpr std::string_view kReadOnlyMend = "If its Properties say Read-only, untick that box.\n";
 #else
+inline constexpr std::string_view kConsoleLineEnd = "\n";
+inline constexpr std::string_view kPlatformHelpOption = "";
+inline constexpr std::string_view kPlatformHelpNote = "";
+inline constexpr std::string_view kEditMenusCommand = "start halvane-menu --keep";
 inline constexpr std::string_view kReadOnlyMend = "";
 #endif
 
