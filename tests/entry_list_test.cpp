@@ -1,6 +1,7 @@
 // Facts about adding to an entry list: what is stored, what is refused, and
 // that a refusal leaves the list as it was.
 #include "catalogue/entry_list.h"
+#include "catalogue/entry_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -154,6 +155,59 @@ TEST(EntryList, RemovingMovesTheRestUp) {
 TEST(EntryList, ProgramListsStartEmpty) {
   EXPECT_EQ(count(gameList), 0);
   EXPECT_EQ(count(appList), 0);
+}
+
+// What is doubtful about the last entry of a list, each doubt given by a
+// piece of its words ("#1": the same as entry 1). Kept entries, so that every
+// byte stands as given; "autoadd" makes a folder entry.
+struct DoubtCase {
+  const char* what;
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::vector<std::string> doubts;
+};
+
+const std::string k42(42, 'n');
+
+const DoubtCase kDoubtCases[] = {
+    {"a program", {{"Halo", "e:\\games\\halo\\default.xbe"}}, {}},
+    {".XBE in any case", {{"Halo", "F:\\Games\\Halo\\DEFAULT.XBE"}}, {}},
+    {"a one-word path", {{"Project", "Gotham"}}, {"not a path on the console", "ends in its .xbe file"}},
+    {"a program path that is a folder", {{"Halo", "e:\\games\\halo\\"}}, {"ends in its .xbe file"}},
+    {"a program at the drive alone", {{"Halo", "e:\\"}}, {"ends in its .xbe file"}},
+    {"a folder at the drive alone", {{"autoadd", "e:\\"}}, {}},
+    {"forward slashes", {{"Outrun", "E:/Games/outrun/default.xbe"}}, {"forward slashes; the console's paths use backslashes"}},
+    {"a drive the console lacks", {{"Halo", "q:\\games\\halo\\default.xbe"}}, {"no drive q:; it has c (system)"}},
+    {"two backslashes", {{"Halo", "e:\\games\\\\halo\\default.xbe"}}, {"two backslashes in a row"}},
+    {"a 42-character name", {{"N", "e:\\" + k42 + "\\default.xbe"}}, {}},
+    {"a 43-character name", {{"N", "e:\\" + k42 + "n\\default.xbe"}}, {"42 characters: '" + k42 + "n'"}},
+    {"marks the file system lacks", {{"K", "e:\\games\\Star*Wars: KOTOR?\\default.xbe"}},
+     {"'Star*Wars: KOTOR?' holds a character"}},
+    {"every mark it takes", {{"M", "e:\\!#$%&'()-.@[]^_`{}~ 9\\default.xbe"}}, {}},
+    {"a space at a name's end", {{"Halo", "e:\\games\\halo \\default.xbe"}}, {"a space at the start or end of 'halo '"}},
+    {"a folder entry naming a program", {{"autoadd", "e:\\games\\halo\\default.xbe\\"}}, {"names a program file"}},
+    {"spaces around ==", {{"Halo 2 ", " e:\\games\\halo2\\default.xbe"}}, {"spaces around =="}},
+    {"bytes above ASCII", {{"Caf\xc3\xa9", "e:\\Caf\xc3\xa9\\default.xbe"}},
+     {"'Caf\xc3\xa9' holds a character", "outside printable ASCII"}},
+    {"the same path in another case", {{"A", "e:\\a\\default.xbe"}, {"B", "E:\\A\\DEFAULT.XBE"}}, {"the same path as #0"}},
+    {"the same name", {{"A", "e:\\a\\default.xbe"}, {"A", "e:\\b\\default.xbe"}}, {"the same name as #0"}},
+    {"folder entries all named autoadd", {{"autoadd", "e:\\games\\"}, {"autoadd", "f:\\games\\"}}, {}},
+};
+
+TEST(EntryChecks, DoubtsFollowTheConsolesRules) {
+  for (const DoubtCase& c : kDoubtCases) {
+    SCOPED_TRACE(c.what);
+    const auto list = std::make_unique<EntryList>();
+    for (const auto& [name, path] : c.entries) ASSERT_EQ(keepEntry(*list, name, path), AddResult::kAccepted);
+    const Doubts doubts = doubtsAbout(*list, count(*list) - 1);
+    std::vector<std::string> said;
+    for (int i = 0; i < doubts.count; ++i) {
+      const Doubt& d = doubts.doubt[i];
+      said.push_back(std::string(d.words) + std::string(d.part) + std::string(d.after) +
+                     (d.same_as >= 0 ? "#" + std::to_string(d.same_as) : ""));
+    }
+    ASSERT_EQ(said.size(), c.doubts.size()) << testing::PrintToString(said);
+    for (std::size_t i = 0; i < said.size(); ++i) EXPECT_NE(said[i].find(c.doubts[i]), std::string::npos) << said[i];
+  }
 }
 
 }  // namespace
