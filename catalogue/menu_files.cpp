@@ -99,7 +99,15 @@ struct Reader {
   Line line;
   bool after_cr = false;
   MenuFileRead read{1, {}};
+  std::uint64_t* lines = nullptr;  // where given, each entry's line number, by its place in the list
 };
+
+// Ends the line being read; where it became an entry, notes its number.
+void finishLine(Reader& reader, EntryList& list) {
+  const int before = count(list);
+  reader.read.reason = endLine(reader.line, list);
+  if (reader.lines != nullptr && count(list) > before) reader.lines[before] = reader.read.line;
+}
 
 void takeBytes(Reader& reader, const char* bytes, std::size_t size, EntryList& list) {
   for (std::size_t i = 0; i < size && reader.read.reason.empty(); ++i) {
@@ -111,7 +119,7 @@ void takeBytes(Reader& reader, const char* bytes, std::size_t size, EntryList& l
       reader.read.reason = addByte(reader.line, c);
       continue;
     }
-    reader.read.reason = endLine(reader.line, list);
+    finishLine(reader, list);
     if (reader.read.reason.empty()) ++reader.read.line;
   }
 }
@@ -189,13 +197,14 @@ FilesWrite writeMenuFiles(const EntryList& apps, const EntryList& games, const b
   return replaceFiles(files, 2);
 }
 
-MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp) {
+MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp, std::uint64_t* lines) {
   // Opened without waiting, and only as a file or a device: a FIFO put in the
   // file's place since the start-up check would stall the start.
   char words[kWordsSize];
   const int fd = openToRead(path, words);
   if (fd < 0) return {1, kUnreadable};
   Reader reader;
+  reader.lines = lines;
   MenuFileStamp read_as;
   bool first = true;
   const bool read = readBlocks(fd, read_as, [&](std::string_view bytes) {
@@ -209,7 +218,8 @@ MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stam
     if (reader.read.reason.empty()) takeBytes(reader, bytes.data(), bytes.size(), list);
     return reader.read.reason.empty();
   });
-  if (reader.read.reason.empty()) reader.read.reason = read ? endLine(reader.line, list) : kUnreadable;
+  if (reader.read.reason.empty() && !read) reader.read.reason = kUnreadable;
+  if (reader.read.reason.empty()) finishLine(reader, list);
   closeFile(fd);
   if (stamp != nullptr) *stamp = read_as;
   return reader.read;

@@ -58,8 +58,11 @@ struct MenuFileRead {
 // starts as UTF-16 is refused. Reading stops at the first byte that makes a
 // line impossible to hold whole, so an endless device cannot stall it; the
 // entries taken before stay in `list`. Memory used does not grow with the
-// length of a line. `stamp`, if given, is what the file was.
-MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp = nullptr);
+// length of a line. `stamp`, if given, is what the file was; `lines`, if
+// given, kMaxEntries numbers, takes the line number of each entry taken, by
+// its place in `list`.
+MenuFileRead readMenuFile(const char* path, EntryList& list, MenuFileStamp* stamp = nullptr,
+                          std::uint64_t* lines = nullptr);
 
 // A menu file as the session last knew it: its list, and what it was when
 // last read, written or looked at, so that a change made elsewhere since

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::string_view kUsage = "Usage: halvane-menu [--keep | --help | --version]\n";
+constexpr std::string_view kUsage = "Usage: halvane-menu [--keep | --check | --help | --version]\n";
 constexpr int kUsageStatus = 2;
 constexpr int kLostOutputStatus = 1;
 
@@ -18,6 +18,7 @@ const struct {
   Request request;
 } kOptions[] = {
     {"--keep", Request::kMenuKeepingFiles},
+    {"--check", Request::kCheck},
     {"--version", Request::kVersion},
     {"--help", Request::kHelp},
     {"-h", Request::kHelp},
@@ -39,10 +40,9 @@ void printHelp(ConsoleStream& out) {
   writeText(out,
             "\n"
             "from a numbered menu; both files must exist. Without options the lists start\n"
-            "empty, every answer is one word (a name and a path typed on one line answer\n"
-            "both prompts), and 7 replaces what the files held: it writes both files or\n"
-            "neither, keeping each old menu that held entries as games.ini.bak or\n"
-            "apps.ini.bak. At a console, 7 and 8 ask once before entries are lost.\n"
+            "empty, every answer is one word (one line may answer several prompts), and\n"
+            "7 replaces both files or neither, keeping each old menu that held entries\n"
+            "as games.ini.bak or apps.ini.bak; at a console 7 and 8 ask once first.\n"
             "\n"
             "  --keep     start from the entries the two files hold now; a line that\n"
             "             cannot be kept whole (no \"==\", over 254 bytes, a zero byte,\n"
@@ -55,7 +55,8 @@ void printHelp(ConsoleStream& out) {
             "               e. Change Game    f. Change App\n"
             "             Nothing is written before 7, nor over a file changed\n"
             "             elsewhere until 7 is chosen again; 8 after a change asks again.\n"
-            "  -h, --help print this text\n"
+            "  --check    list the entries the console may not start, as file:line:\n"
+            "             entry: why; status 0 for none, 1 for some, 2 for a file not read\n"            "  -h, --help print this text\n"
             "  --version  print the version\n");
   writeText(out, kPlatformHelpNote);
 }

@@ -7,6 +7,7 @@
 enum class Request {
   kMenu,              // no arguments: the menu, starting with empty lists
   kMenuKeepingFiles,  // --keep: the menu, starting with the files' entries
+  kCheck,             // --check: the files' entries the console may not start
   kVersion,           // --version
   kHelp,              // --help
   kUsageError,        // anything else; nothing may be touched

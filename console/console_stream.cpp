@@ -1,6 +1,7 @@
 #include "console/console_stream.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace {
 
@@ -49,6 +50,12 @@ void writeText(ConsoleStream& console, std::string_view text) {
 
 void writeTexts(ConsoleStream& console, std::initializer_list<std::string_view> pieces) {
   for (const std::string_view piece : pieces) writeText(console, piece);
+}
+
+void writeNumber(ConsoleStream& console, std::uint64_t number) {
+  char digits[20];
+  const char* const end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  append(console, std::string_view(digits, static_cast<std::size_t>(end - digits)));
 }
 
 void flushOutput(ConsoleStream& console) {

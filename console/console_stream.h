@@ -6,6 +6,7 @@
 #define HALVANE_CONSOLE_CONSOLE_STREAM_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,9 @@ void writeText(ConsoleStream& console, std::string_view text);
 
 // Queues a message made of `pieces`, one after another, as writeText does.
 void writeTexts(ConsoleStream& console, std::initializer_list<std::string_view> pieces);
+
+// Queues `number` in decimal digits.
+void writeNumber(ConsoleStream& console, std::uint64_t number);
 
 // Writes all queued output. A failed write drops it and is remembered in
 // output_failure, for a caller that has somebody to tell.

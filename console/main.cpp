@@ -2,6 +2,7 @@
 // numbered console menu. Run with no arguments it is the menu alone; it reads
 // no environment.
 #include "console/command_line.h"
+#include "console/menu_check.h"
 #include "console/menu_loop.h"
 
 int main(int argc, char* argv[]) {
@@ -9,6 +10,7 @@ int main(int argc, char* argv[]) {
   switch (line.request) {
     case Request::kMenu: return runMenuLoop();
     case Request::kMenuKeepingFiles: return runMenuLoop(true);
+    case Request::kCheck: return runMenuCheck();
     default: return answerRequest(line);
   }
 }

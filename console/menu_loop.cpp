@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "catalogue/menu_files.h"
+#include "console/menu_check.h"
+#include "console/menu_start.h"
 #include "console/token_reader.h"
 
 namespace {
@@ -139,13 +141,6 @@ void printEntry(ConsoleStream& console, const MenuEntry& line) {
   writeTexts(console, {line.name, "==", line.path, "\n"});
 }
 
-// Writes `number` in decimal digits.
-void writeNumber(ConsoleStream& console, int number) {
-  char digits[12];
-  const char* const end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-  writeText(console, std::string_view(digits, static_cast<std::size_t>(end - digits)));
-}
-
 // Says what a command did to entry `index` of its list (moved there from
 // `from`), with --keep: "Added game 3: Halo 2==e:\h\default.xbe",
 // "Moved game 1 to 3: ...".
@@ -153,10 +148,10 @@ void confirm(const Dialogue& dialogue, std::string_view done, const ListTexts& t
   if (!dialogue.keep) return;
   writeTexts(dialogue.console, {done, " ", texts.noun, " "});
   if (from >= 0) {
-    writeNumber(dialogue.console, from + 1);
+    writeNumber(dialogue.console, static_cast<std::uint64_t>(from + 1));
     writeText(dialogue.console, " to ");
   }
-  writeNumber(dialogue.console, index + 1);
+  writeNumber(dialogue.console, static_cast<std::uint64_t>(index + 1));
   writeText(dialogue.console, ": ");
   printEntry(dialogue.console, entry(*texts.list, index));
 }
@@ -175,6 +170,20 @@ void hintAtMoreWords(const Dialogue& dialogue, bool line_held_more, const EntryL
   writeTexts(errors, {"Stored ", stored.name, "==", stored.path});
   if (!rest.empty()) writeTexts(errors, {"; '", rest, "' goes on to the menu"});
   writeTexts(errors, {". An answer here is one word: for spaces, ", kEditMenusCommand, "\n"});
+  flushOutput(errors);
+}
+
+// At a console, once an entry is stored or changed, says what may keep it
+// from starting on the console, in one line: with --keep after what the
+// command did, otherwise on standard error.
+void warnOfDoubts(const Dialogue& dialogue, const ListTexts& texts, int index) {
+  const Doubts doubts = doubtsAbout(*texts.list, index);
+  if (doubts.count == 0 || !isConsole(dialogue.console.input_fd)) return;
+  ConsoleStream errors(kStandardInput, kStandardError);
+  ConsoleStream& out = dialogue.keep ? dialogue.console : errors;
+  writeText(out, "It may not start on the console: ");
+  sayDoubts(out, doubts, texts.noun);
+  writeText(out, "\n");
   flushOutput(errors);
 }
 
@@ -211,6 +220,7 @@ Outcome runAddDialogue(const Dialogue& dialogue, const Command& command) {
   if (result != AddResult::kAccepted) return Outcome::kUnchanged;
   hintAtMoreWords(dialogue, name_held_more, *texts.list);
   confirm(dialogue, "Added", texts, count(*texts.list) - 1);
+  warnOfDoubts(dialogue, texts, count(*texts.list) - 1);
   return Outcome::kChanged;
 }
 
@@ -266,6 +276,7 @@ Outcome runChangeDialogue(const Dialogue& dialogue, const ListTexts& texts, int 
   writeText(console, messageFor(result));
   if (result != AddResult::kAccepted) return Outcome::kUnchanged;
   confirm(dialogue, "Changed", texts, index);
+  warnOfDoubts(dialogue, texts, index);
   return Outcome::kChanged;
 }
 
@@ -332,17 +343,10 @@ void printEntryList(ConsoleStream& console, std::string_view header, const Entry
   for (int i = 0; i < count(list); ++i) printEntry(console, entry(list, i));
 }
 
-// A menu file's name alone, as it stands in its folder.
-std::string_view baseName(std::string_view path) {
-  const std::size_t name = path.find_last_of(HVN_PATH_SEPARATOR) + 1;
-  return {path.data() + name, path.size() - name};
-}
-
 // "1 game", "2 apps": `n` of `noun`.
 void sayNumber(ConsoleStream& out, int n, std::string_view noun) {
-  char digits[4];
-  const char* const end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-  writeTexts(out, {std::string_view(digits, static_cast<std::size_t>(end - digits)), " ", noun, n == 1 ? "" : "s"});
+  writeNumber(out, static_cast<std::uint64_t>(n));
+  writeTexts(out, {" ", noun, n == 1 ? "" : "s"});
 }
 
 // "2 games", "1 game and 1 folder": how many entries a file was written
@@ -398,68 +402,6 @@ void sayNotWritten(ConsoleStream& console, const FilesWrite& result) {
       writeTexts(console, {"; the old ", kWritten[result.failed].noun, " menu is also kept in ", result.backup_kept});
   }
   writeTexts(console, {"\n"});
-}
-
-// Says on standard error which line of the menu file at `path` cannot be kept.
-void reportUnkeptLine(const char* path, const MenuFileRead& read) {
-  char line[20];
-  const char* const line_end = std::to_chars(line, line + sizeof line, read.line).ptr;
-  ConsoleStream errors(kStandardInput, kStandardError);
-  writeTexts(errors, {"Cannot keep ", path, ": line ",
-                      std::string_view(line, static_cast<std::size_t>(line_end - line)), ": ", read.reason, "\n"});
-  flushOutput(errors);
-}
-
-// True at a console whose caller waits for a key once the program ends:
-// Edit menus.cmd pauses itself, and says so with HVN_CALLER_PAUSES, so that
-// the program's own wait would be a second one.
-bool callerPauses(const ConsoleStream& console) {
-  return isConsole(console.input_fd) && std::getenv("HVN_CALLER_PAUSES") != nullptr;
-}
-
-// Says what to do about the menu file at `path` that the start could not
-// read, in one line, where the cause is one a user meets: the program
-// started outside the folder that holds hvn, a folder at the file's name,
-// an editor's ".txt" added to the name, a file that is there but cannot be
-// read.
-void adviseOnFailedCheck(ConsoleStream& errors, const char* path, std::string_view why) {
-  constexpr char kHvnFolder[] = "." HVN_PATH_SEPARATOR "hvn";
-  char with_txt[sizeof kGameMenuPath + 8];
-  std::snprintf(with_txt, sizeof with_txt, "%s.txt", path);
-  const std::string_view name = baseName(path);
-  if (pathKind(kHvnFolder) != PathKind::kFolder) {
-    writeTexts(errors, {"Start the program in the folder that holds the launcher's hvn folder; there is none here\n"});
-  } else if (pathKind(path) == PathKind::kFolder) {
-    writeTexts(errors, {path, " is a folder; the menu is a file of that name\n"});
-  } else if (pathKind(with_txt) != PathKind::kNothing) {
-    writeTexts(errors, {with_txt, " is there: rename it ", name, "\n"});
-  } else if (why == std::strerror(EACCES)) {
-    writeTexts(errors, {"You may not read ", path, ": its owner or an administrator can let you\n"});
-  }
-}
-
-// Says on standard error which menu file the start could not read, in which
-// folder, and why; at a console, also how the wait that follows ends.
-void reportFailedCheck(const ConsoleStream& console, const char* path, std::string_view why) {
-  char folder[1024];
-  const std::string_view here = currentFolder(folder);
-  ConsoleStream errors(kStandardInput, kStandardError);
-  writeTexts(errors, {"Cannot read ", path, here.empty() ? "" : " in ", here, ": ", why, "\n"});
-  adviseOnFailedCheck(errors, path, why);
-  if (isConsole(console.input_fd) && !callerPauses(console)) writeTexts(errors, {"Press Enter to close.\n"});
-  flushOutput(errors);
-}
-
-// Reads the game menu and then the app menu into their lists. The first line
-// that cannot be kept is reported, and nothing else is done.
-bool keepMenuFiles(WatchedMenuFile (&files)[2]) {
-  for (WatchedMenuFile& file : files) {
-    const MenuFileRead read = readMenuFile(file.path, file.list, &file.stamp);
-    if (read.reason.empty()) continue;
-    reportUnkeptLine(file.path, read);
-    return false;
-  }
-  return true;
 }
 
 // Names each file changed elsewhere since the session last knew it, which
@@ -569,6 +511,8 @@ void sayWhatWasKept(ConsoleStream& console) {
   writeTexts(console, {" in games.ini, "});
   sayCount(console, appList, "app");
   writeTexts(console, {" in apps.ini\n"});
+  if (const int doubtful = doubtfulEntries(gameList) + doubtfulEntries(appList); doubtful > 0)
+    sayDoubtfulCount(console, doubtful);
   for (const char* path : {kGameMenuPath, kAppMenuPath}) {
     char words[kWordsSize];
     if (const std::string_view why = whyNotReplaceable(path, words); !why.empty())
@@ -630,13 +574,12 @@ int endOfInput(const Session& session) {
 // status says whether the session ended with its entries unsaved after a
 // failed write, or with edits not written.
 int runMenuSession(ConsoleStream& console, bool keep_menus) {
-  for (const char* path : {kGameMenuPath, kAppMenuPath}) {
-    char words[kWordsSize];
-    const std::string_view why = checkMenuFile(path, words);
-    if (why.empty()) continue;
+  char words[kWordsSize];
+  std::string_view why;
+  if (const char* const unreadable = firstUnreadableMenuFile(why, words)) {
     writeText(console, kFileCheckFailed);
     flushOutput(console);
-    reportFailedCheck(console, path, why);
+    reportFailedCheck(console, unreadable, why, true);
     if (!callerPauses(console)) skipOneByte(console);
     return kNotSaved;
   }
@@ -693,6 +636,11 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
         break;
       case Action::kWriteFilesAndExit:
         if (toldWhat7Replaces(session) || !writeFiles(session)) break;
+        // With --keep at a console, what the files still hold that may
+        // not start.
+        if (const int doubtful = doubtfulEntries(gameList) + doubtfulEntries(appList);
+            keep_menus && doubtful > 0 && isConsole(console.input_fd))
+          sayDoubtfulCount(console, doubtful);
         holdClosingConsole(console);
         return kSuccess;
       case Action::kExit:

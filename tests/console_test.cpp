@@ -49,6 +49,9 @@ std::vector<Keys> thenEnter(std::vector<Keys> keys) {
   return keys;
 }
 const char* const kCmdFile = "a .cmd file is run by Windows' cmd";
+const std::string kMayNotStart = "It may not start on the console: ";
+const std::string kNotXbe = "a program's path ends in its .xbe file, such as default.xbe";
+const std::string kDoubtful = " may not start on the console; --check lists them\n";
 
 std::vector<ConsoleCase> consoleCases() {
   // Linux's terminal keeps at most 4095 bytes of a line being typed; a
@@ -74,7 +77,9 @@ std::vector<ConsoleCase> consoleCases() {
       {.name = "HintAtMoreWords",
        .keys = {{"", kMenu}, {"3\r", kGameName},
                 {"Project Gotham Racing\r", "Stored Project==Gotham; 'Racing' goes on to the menu. An answer here is one "
-                                             "word: for spaces, " + kEditCommand + "\n",
+                                             "word: for spaces, " + kEditCommand + "\n" + kMayNotStart +
+                                             "not a path on the console, whose paths start with a drive and a backslash, "
+                                             "such as e:\\; " + kNotXbe + "\n",
                  false, true},
                 {"8\r", kNotWrittenYet, false, true}, {"8\r", ""}},
        .status = 0},
@@ -102,6 +107,13 @@ std::vector<ConsoleCase> consoleCases() {
                          kKeepMenu},
                 {"8\r", ""}},
        .status = 0},
+      // With --keep, doubtful entries are counted at the start and at 7, and named once added.
+      {.name = "KeepNamesDoubtfulEntries", .args = {"--keep"}, .games = file("Outrun==E:/Games/outrun/default.xbe\r\n"),
+       .keys = thenEnter({{"", "Kept 1 game in games.ini, 1 app in apps.ini\n1 entry" + kDoubtful + kKeepMenu},
+                          {"3\r", kGameName}, {"Halo\r", kGamePath},
+                          {"e:\\h\\\r", "Added game 2: Halo==e:\\h\\\n" + kMayNotStart + kNotXbe + "\n" + kChoose},
+                          {"7\r", "2 entries" + kDoubtful + closing()}}),
+       .status = 0, .games_after = file("Outrun==E:/Games/outrun/default.xbe\r\nHalo==e:\\h\\\r\n")},
       {.name = "CtrlCLeavesFiles", .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"\x03", ""}}},
       {.name = "CtrlDEndsInput", .not_on_windows = "Windows ends console input at Ctrl-Z, and Wine's console hands that over as a byte",
        .keys = {{"", kMenu}, {"\x04", ""}}, .status = 0},

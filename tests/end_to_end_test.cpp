@@ -413,6 +413,20 @@ std::vector<Case> cases() {
       {.name = "StrayWord", .args = {"--keep", "games"}, .games = kNoHvnFolder, .input = "x",
        .errors = usageError("one option at most, not also 'games'"), .status = 2},
 
+      // --check: the doubtful entries as file:line:, and a status for each outcome.
+      {.name = "CheckNamesLines", .args = {"--check"},
+       .games = file("A==e:\\a\\default.xbe\r\n\r\nOutrun==E:/Games/outrun/default.xbe\rB==e:\\A\\DEFAULT.XBE\n"),
+       .output = location("games.ini") + ":1: A==e:\\a\\default.xbe: the same path as line 4\n" + location("games.ini") +
+                 ":3: Outrun==E:/Games/outrun/default.xbe: forward slashes; the console's paths use backslashes\n" +
+                 location("games.ini") + ":4: B==e:\\A\\DEFAULT.XBE: the same path as line 1\n",
+       .errors = "Checked 4 entries of games.ini and apps.ini: 3 may not start on the console\n", .status = 1},
+      {.name = "CheckFindsNone", .args = {"--check"}, .output = "",
+       .errors = "Checked 2 entries of games.ini and apps.ini: none doubtful\n"},
+      {.name = "CheckRefusesAsKeepDoes", .args = {"--check"}, .apps = file("B\r\n"),
+       .errors = cannotKeep("apps.ini", 1, "no \"==\" in the line"), .status = 2},
+      {.name = "CheckNeedsBothFiles", .args = {"--check"}, .games = kNoFile,
+       .errors = cannotRead("games.ini", kNoSuchFile), .status = 2},
+
       // Starting from the menus on disk.
       {.name = "KeepRoundTrip", .args = {"--keep"}, .games = file(kKeptGames), .apps = file(kKeptApps),
        .input = "5\n6\n7\n",

@@ -94,7 +94,7 @@ inline const std::string kLongMenu = [] {
 inline const std::string kOddLines = "My Game==e:\\my games\\default.xbe\r\n==e:\\no-name\r\nhd==hd:\\apps\\\r\n"
                               "autoadd==e:\\games\r\nx==a==b\r\n \t==\r\n" +
                               std::string(254, 'n') + "==" + std::string(254, 'p') + "\r\n";
-inline const std::string kUsage = "Usage: halvane-menu [--keep | --help | --version]\n";
+inline const std::string kUsage = "Usage: halvane-menu [--keep | --check | --help | --version]\n";
 // A command line refused: what was wrong, the usage line, and where help is.
 inline std::string usageError(const std::string& complaint) {
   return "halvane-menu: " + complaint + "\n" + kUsage + "Try 'halvane-menu --help'" +
