@@ -70,7 +70,7 @@ bool fillInput(ConsoleStream& console) {
   // whatever the program has said so far must be on the screen first.
   flushOutput(console);
   console.input_begin = 0;
-  console.input_end = readBytes(console.input_fd, console.input.data(), console.input.size());
+  console.input_end = readBytes(console.input_fd, console.input.data(), console.input.size(), &console.unheld);
   console.input_ended = console.input_end == 0;
   return !console.input_ended;
 }

@@ -24,6 +24,7 @@ struct ConsoleStream {
   std::size_t input_end = 0;
   bool input_ended = false;      // once set, no further read is attempted
   bool after_cr = false;         // the last line read ended at a CR, whose LF may follow
+  UnheldCharacters unheld;       // where the input holds a typed character the console could not give
   std::vector<char> output;      // the first output_size bytes are still to be written
   std::size_t output_size = 0;
   OutputFailure output_failure;  // why the first write that failed did, if one did

@@ -122,13 +122,31 @@ struct Dialogue {
 
 constexpr std::string_view kNothingChanged = "Nothing changed\n";
 
-enum class Answer { kGiven, kEmpty, kEnded };
+enum class Answer { kGiven, kEmpty, kEnded, kRefused };
+
+// Says that an answer typed at a console held a character its code page
+// cannot give, which the answer would have held as '?': with --keep on the
+// console, otherwise on standard error.
+void refuseUnheld(const Dialogue& dialogue, char32_t character) {
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(character));
+  ConsoleStream errors(kStandardInput, kStandardError);
+  ConsoleStream& out = dialogue.keep ? dialogue.console : errors;
+  writeTexts(out, {"Not taken: this console's code page has no ", code,
+                   ", which would be stored as ?; type the answer without it\n"});
+  flushOutput(errors);
+}
 
 // Prints the pieces of a prompt and reads the answer. An empty answer, which
-// only a line can be, cancels the dialogue it was asked in.
+// only a line can be, cancels the dialogue it was asked in; one holding a
+// character the console could not give is refused, and so ends it.
 Answer ask(const Dialogue& dialogue, std::initializer_list<std::string_view> prompt, Token& answer) {
   writeTexts(dialogue.console, prompt);
   if (!(dialogue.keep ? readLine : readToken)(dialogue.console, answer)) return Answer::kEnded;
+  if (answer.unheld != 0) {
+    refuseUnheld(dialogue, answer.unheld);
+    return Answer::kRefused;
+  }
   return answer.size == 0 ? Answer::kEmpty : Answer::kGiven;
 }
 
@@ -190,6 +208,7 @@ void warnOfDoubts(const Dialogue& dialogue, const ListTexts& texts, int index) {
 // What an empty answer does: with --keep it cancels the command, and says so.
 Outcome cancelled(const Dialogue& dialogue, Answer answer) {
   if (answer == Answer::kEnded) return Outcome::kEnded;
+  if (answer == Answer::kRefused) return Outcome::kUnchanged;
   writeText(dialogue.console, kNothingChanged);
   return Outcome::kUnchanged;
 }
@@ -255,7 +274,7 @@ Outcome runChangeDialogue(const Dialogue& dialogue, const ListTexts& texts, int 
   bool kept = true;
   if (!directory) {
     const Answer given = ask(dialogue, {texts.name_prompt}, answer);
-    if (given == Answer::kEnded) return Outcome::kEnded;
+    if (given == Answer::kEnded || given == Answer::kRefused) return cancelled(dialogue, given);
     if (given == Answer::kGiven) {
       if (const AddResult judged = judgeName(tokenText(answer)); judged != AddResult::kAccepted) {
         writeText(console, messageFor(judged));
@@ -266,7 +285,7 @@ Outcome runChangeDialogue(const Dialogue& dialogue, const ListTexts& texts, int 
     }
   }
   const Answer given = ask(dialogue, {directory ? texts.directory_prompt : texts.path_prompt}, answer);
-  if (given == Answer::kEnded) return Outcome::kEnded;
+  if (given == Answer::kEnded || given == Answer::kRefused) return cancelled(dialogue, given);
   if (given == Answer::kGiven) {
     path = answer;
     kept = false;
@@ -611,6 +630,7 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
     }
     const Answer answer = ask(dialogue, {}, selection);
     if (answer == Answer::kEnded) return endOfInput(session);
+    if (answer == Answer::kRefused) continue;
     if (answer == Answer::kEmpty) {
       show_menu = true;
       continue;

@@ -20,12 +20,30 @@ void consumeUpTo(ConsoleStream& console, const char* next) {
   console.input_begin = static_cast<std::size_t>(next - console.input.data());
 }
 
+// The first character among bytes [from, to) of the input buffer that the
+// console could not give, or 0. Where the list of them is full, every byte
+// after its last is counted as one.
+char32_t unheldIn(const ConsoleStream& console, const char* from, const char* to) {
+  const UnheldCharacters& unheld = console.unheld;
+  for (std::size_t i = 0; i < unheld.count; ++i) {
+    const char* const at = console.input.data() + unheld.at[i];
+    if (at >= from && at < to) return unheld.character[i];
+  }
+  const bool full = unheld.count == UnheldCharacters::kMax;
+  return full && console.input.data() + unheld.at[unheld.count - 1] < to ? unheld.character[unheld.count - 1] : 0;
+}
+
+void noteUnheld(const ConsoleStream& console, const char* from, const char* to, Token& token) {
+  if (token.unheld == 0) token.unheld = unheldIn(console, from, to);
+}
+
 }  // namespace
 
 std::string_view tokenText(const Token& token) { return {token.bytes, token.size}; }
 
 bool readToken(ConsoleStream& console, Token& token) {
   token.size = 0;
+  token.unheld = 0;
   for (;;) {
     if (!fillInput(console)) return false;
     const char* const start = std::find_if_not(unreadBegin(console), unreadEnd(console), isWhitespace);
@@ -39,6 +57,7 @@ bool readToken(ConsoleStream& console, Token& token) {
     const char* const stop = std::find_if(start, unreadEnd(console), isWhitespace);
     const std::size_t kept = std::min<std::size_t>(stop - start, sizeof token.bytes - token.size);
     std::copy(start, start + kept, token.bytes + token.size);
+    noteUnheld(console, start, stop, token);
     token.size += kept;
     consumeUpTo(console, stop);
     if (stop != unreadEnd(console)) break;
@@ -48,6 +67,7 @@ bool readToken(ConsoleStream& console, Token& token) {
 
 bool readLine(ConsoleStream& console, Token& line) {
   line.size = 0;
+  line.unheld = 0;
   std::size_t content_end = 0;  // just past the last byte that is not blank
   bool too_long = false;
   bool started = false;
@@ -63,6 +83,7 @@ bool readLine(ConsoleStream& console, Token& line) {
     }
     started = true;
     const char* const end = std::find_if(next, unreadEnd(console), isLineEnd);
+    noteUnheld(console, next, end, line);
     for (; next != end; ++next) {
       if (line.size == 0 && isBlank(*next)) continue;
       if (line.size < sizeof line.bytes) {

@@ -15,6 +15,7 @@
 struct Token {
   char bytes[kFieldSize];
   std::size_t size = 0;
+  char32_t unheld = 0;  // a character typed that the console could not give (a '?' stands for it), if any
 };
 
 // The kept bytes of `token`.

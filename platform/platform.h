@@ -30,8 +30,8 @@
 inline constexpr std::string_view kConsoleLineEnd = "\r\n";
 inline constexpr std::string_view kPlatformHelpOption = "/?";
 inline constexpr std::string_view kPlatformHelpNote =
-    "Edit menus.cmd, beside the program, edits the menus you have (double-click it);\n"
-    "README.txt tells the rest.\n";
+    "Edit menus.cmd and Check menus.cmd, beside the program, edit and check the\n"
+    "menus you have (double-click them); README.txt tells the rest.\n";
 inline constexpr std::string_view kEditMenusCommand = "start Edit menus.cmd";
 inline constexpr std::string_view kReadOnlyMend = "If its Properties say Read-only, untick that box.\n";
 #else
@@ -71,11 +71,25 @@ bool isConsole(int fd);
 // cannot be had (a path longer than the buffer).
 std::string_view currentFolder(char (&buffer)[1024]);
 
+// The characters typed at a console that its code page cannot hold, as one
+// read gave them: where each one's stand-in '?' is among the bytes read, and
+// which character it is. Where kMax are listed, more may follow the last.
+struct UnheldCharacters {
+  static constexpr std::size_t kMax = 64;
+  std::size_t at[kMax];
+  char32_t character[kMax];
+  std::size_t count = 0;
+};
+
 // Reads at most `size` bytes from descriptor `fd`, waiting until at least one
 // is available, also on a descriptor in non-blocking mode. Returns how many
 // were read; 0 means the input has ended (a read error counts as the end,
-// since nothing more can be had from it).
-std::size_t readBytes(int fd, char* buffer, std::size_t size);
+// since nothing more can be had from it). Given `unheld`, a Windows console
+// is read as the characters typed, each given in the console's code page
+// (the bytes the system's own byte read gives), and each one the code page
+// cannot hold is listed there; everywhere else bytes are read as they come
+// and none is listed.
+std::size_t readBytes(int fd, char* buffer, std::size_t size, UnheldCharacters* unheld = nullptr);
 
 // Why output could not be written, if it could not: the system's words, or
 // that the reader of a pipe has gone, which is no error to report (they

@@ -42,7 +42,8 @@ std::string_view currentFolder(char (&buffer)[1024]) {
 // A terminal window stays open after its program has ended.
 bool consoleClosesWithProgram() { return false; }
 
-std::size_t readBytes(int fd, char* buffer, std::size_t size) {
+std::size_t readBytes(int fd, char* buffer, std::size_t size, UnheldCharacters* unheld) {
+  if (unheld != nullptr) unheld->count = 0;
   for (;;) {
     const ssize_t n = read(fd, buffer, size);
     if (n >= 0) return static_cast<std::size_t>(n);

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <errno.h>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
@@ -63,7 +64,58 @@ std::string_view currentFolder(char (&buffer)[1024]) {
   return size > 0 && size < sizeof buffer ? std::string_view(buffer, size) : std::string_view();
 }
 
-std::size_t readBytes(int fd, char* buffer, std::size_t size) {
+namespace {
+
+// A console's typed text as characters, each then made the bytes of the
+// console's input code page, as the console's own byte read makes them;
+// but where that page has no such character, its '?' is listed as unheld,
+// so that it is never taken for what was typed.
+std::size_t readConsoleText(HANDLE console, char* buffer, std::size_t size, UnheldCharacters& unheld) {
+  // A UTF-16 unit gives at most three bytes in any code page.
+  wchar_t wide[kMaxTransfer / sizeof(wchar_t) / 2];
+  const DWORD room = static_cast<DWORD>(std::min<std::size_t>(size / 3, sizeof wide / sizeof wide[0]));
+  DWORD typed = 0;
+  if (room == 0 || !ReadConsoleW(console, wide, room, &typed, nullptr) || typed == 0) return 0;
+  // Ctrl-Z at the start of a line is the end of input, as the byte read has it.
+  if (wide[0] == 0x1A) return 0;
+  const UINT page = GetConsoleCP();
+  // These pages take no question whether a character was held.
+  const bool always_held = page == CP_UTF8 || page == CP_UTF7;
+  std::size_t made = 0;
+  for (DWORD i = 0; i < typed;) {
+    const int units = IS_HIGH_SURROGATE(wide[i]) && i + 1 < typed && IS_LOW_SURROGATE(wide[i + 1]) ? 2 : 1;
+    BOOL lost = FALSE;
+    const int room_left = static_cast<int>(size - made);
+    int bytes = WideCharToMultiByte(page, always_held ? 0 : WC_NO_BEST_FIT_CHARS, wide + i, units, buffer + made,
+                                    room_left, nullptr, always_held ? nullptr : &lost);
+    // A page that takes no flags.
+    if (bytes <= 0 && !always_held)
+      bytes = WideCharToMultiByte(page, 0, wide + i, units, buffer + made, room_left, nullptr, &lost);
+    if (bytes <= 0) {
+      buffer[made] = '?';
+      bytes = 1;
+      lost = TRUE;
+    }
+    if (lost && unheld.count < UnheldCharacters::kMax) {
+      unheld.at[unheld.count] = made;
+      unheld.character[unheld.count++] =
+          units == 2 ? 0x10000 + ((wide[i] - 0xD800) << 10) + (wide[i + 1] - 0xDC00) : wide[i];
+    }
+    made += static_cast<std::size_t>(bytes);
+    i += static_cast<DWORD>(units);
+  }
+  return made;
+}
+
+}  // namespace
+
+std::size_t readBytes(int fd, char* buffer, std::size_t size, UnheldCharacters* unheld) {
+  DWORD mode = 0;
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (unheld != nullptr) {
+    unheld->count = 0;
+    if (GetConsoleMode(handle, &mode)) return readConsoleText(handle, buffer, size, *unheld);
+  }
   const int n = _read(fd, buffer, transferSize(size));
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }

@@ -24,8 +24,8 @@ struct ConsoleCase {
   const char* only_on_windows = nullptr;  // why the row needs a Windows console
   std::vector<std::string> args;
   bool shared_console = false;  // started by cmd /c, which shares the console
-  bool edit_menus = false;      // Edit menus.cmd and the program copied into the folder, and
-                                // the command file started by cmd /c, as a double-click does
+  const char* command_file = nullptr;  // "Edit menus.cmd", say: it and the program copied into the
+                                      // folder, and it started by cmd /c, as a double-click does
   FileState games = file(kOldGames);
   FileState apps = file(kOldApps);
   std::vector<Keys> keys;
@@ -49,6 +49,7 @@ std::vector<Keys> thenEnter(std::vector<Keys> keys) {
   return keys;
 }
 const char* const kCmdFile = "a .cmd file is run by Windows' cmd";
+const char* const kEditMenus = "Edit menus.cmd";
 const std::string kMayNotStart = "It may not start on the console: ";
 const std::string kNotXbe = "a program's path ends in its .xbe file, such as default.xbe";
 const std::string kDoubtful = " may not start on the console; --check lists them\n";
@@ -74,6 +75,13 @@ std::vector<ConsoleCase> consoleCases() {
        .keys = thenEnter({{"", kMenu}, {"3\r", kGameName}, {"R\xc3\xa9\r", kGamePath}, {"e:\\x\r", kMenu},
                           {"5\r", kGames + "R\xc3\xa9==e:\\x\n" + kMenu}, {"7\r", "7\n"}}),
        .status = 0, .games_after = file("R" + e_acute + "==e:\\x\r\n"), .apps_after = file("")},
+      // A character the code page lacks is named, and its answer refused: never stored as '?'.
+      {.name = "UnheldCharacterRefused", .only_on_windows = "elsewhere bytes are taken as typed", .games = file(""),
+       .keys = {{"", kMenu}, {"3\r", kGameName},
+                {"\xe6\x97\xa5\r", "Not taken: this console's code page has no U+65E5, which would be stored as ?; type "
+                                      "the answer without it\n", false, true},
+                {"8\r", ""}},
+       .status = 0},
       {.name = "HintAtMoreWords",
        .keys = {{"", kMenu}, {"3\r", kGameName},
                 {"Project Gotham Racing\r", "Stored Project==Gotham; 'Racing' goes on to the menu. An answer here is one "
@@ -112,7 +120,7 @@ std::vector<ConsoleCase> consoleCases() {
        .keys = thenEnter({{"", "Kept 1 game in games.ini, 1 app in apps.ini\n1 entry" + kDoubtful + kKeepMenu},
                           {"3\r", kGameName}, {"Halo\r", kGamePath},
                           {"e:\\h\\\r", "Added game 2: Halo==e:\\h\\\n" + kMayNotStart + kNotXbe + "\n" + kChoose},
-                          {"7\r", "2 entries" + kDoubtful + closing()}}),
+                          {"7\r", "2 entries" + kDoubtful}, {"", closing(), false, true}}),
        .status = 0, .games_after = file("Outrun==E:/Games/outrun/default.xbe\r\nHalo==e:\\h\\\r\n")},
       {.name = "CtrlCLeavesFiles", .keys = {{"", kMenu}, {"3\r", kGameName}, {"A\r", kGamePath}, {"\x03", ""}}},
       {.name = "CtrlDEndsInput", .not_on_windows = "Windows ends console input at Ctrl-Z, and Wine's console hands that over as a byte",
@@ -134,30 +142,42 @@ std::vector<ConsoleCase> consoleCases() {
        .status = 1},
       {.name = "SharedConsoleDoesNotWait", .only_on_windows = "cmd shares a console only under Windows",
        .args = {"--kep"}, .shared_console = true, .status = 2},
-      {.name = "EditMenusKeeps", .only_on_windows = kCmdFile, .edit_menus = true, .games = file(kKeptGames),
+      {.name = "EditMenusKeeps", .only_on_windows = kCmdFile, .command_file = kEditMenus, .games = file(kKeptGames),
        .keys = {{"", kKeepMenu}, {"5\r", kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose},
                 {"7\r", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // after a save too
       // The .cmd pauses; the program does not wait before it.
-      {.name = "EditMenusCheckFailedWaitsOnce", .only_on_windows = kCmdFile, .edit_menus = true, .games = kNoFile,
+      {.name = "EditMenusCheckFailedWaitsOnce", .only_on_windows = kCmdFile, .command_file = kEditMenus, .games = kNoFile,
        .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},
-      {.name = "EditMenusWaitsAfterARefusal", .only_on_windows = kCmdFile, .edit_menus = true, .games = file("A\r\n"),
+      {.name = "CheckMenusListsAndWaits", .only_on_windows = kCmdFile, .command_file = "Check menus.cmd",
+       .games = file("Outrun==E:/o/default.xbe\r\n"),
+       .keys = {{"", location("games.ini") + ":1: Outrun==E:/o/default.xbe: forward slashes; the console's paths use "
+                     "backslashes\nPress any key to continue...", false, false, 300}, {"\r", ""}}},
+      {.name = "EditMenusWaitsAfterARefusal", .only_on_windows = kCmdFile, .command_file = kEditMenus, .games = file("A\r\n"),
        .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // cmd's pause, in Wine's words
   };
 }
 
 // What a terminal shows, line by line: escape sequences (a Windows console
 // host hides and shows the cursor, and erases to the end of a line instead of
-// writing trailing spaces) and CRs dropped, trailing spaces cut.
+// writing trailing spaces) and CRs dropped, trailing spaces cut, and a line
+// a Windows console broke at its 80 columns joined again.
 std::string screenText(std::string_view raw) {
   std::string text;
+  std::size_t line_start = 0;
   for (std::size_t i = 0; i < raw.size(); ++i) {
     if (raw[i] == '\x1b' && i + 1 < raw.size() && raw[i + 1] == '[') {
       for (i += 2; i < raw.size() && !(raw[i] >= '@' && raw[i] <= '~');) ++i;
       continue;
     }
     if (raw[i] == '\r') continue;
-    if (raw[i] == '\n')
-      while (!text.empty() && text.back() == ' ') text.pop_back();
+    if (raw[i] == '\n' && targetIsWindows() && text.size() - line_start == 80) {
+      line_start = text.size();
+      continue;
+    }
+    if (raw[i] == '\n') {
+      while (text.size() > line_start && text.back() == ' ') text.pop_back();
+      line_start = text.size() + 1;
+    }
     text += raw[i];
   }
   return text;
@@ -186,12 +206,12 @@ TEST_P(Console, Session) {
   std::vector<std::string> command = commandFromEnvironment("HVN_PROGRAM");
   ASSERT_FALSE(command.empty()) << "HVN_PROGRAM names no program";
   Scratch scratch;
-  if (c.shared_console || c.edit_menus) {
+  if (c.shared_console || c.command_file != nullptr) {
     fs::path started = command.back();
-    if (c.edit_menus) {
-      for (const char* file : {"halvane-menu.exe", "Edit menus.cmd"})
+    if (c.command_file != nullptr) {
+      for (const char* file : {"halvane-menu.exe", c.command_file})
         fs::copy_file(fs::path(command.back()).parent_path() / file, scratch.folder / file);
-      started = scratch.folder / "Edit menus.cmd";
+      started = scratch.folder / c.command_file;
     }
     std::string windows_path = "Z:" + started.string();
     std::replace(windows_path.begin(), windows_path.end(), '/', '\\');

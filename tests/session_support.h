@@ -349,7 +349,7 @@ inline std::vector<std::string> strayFiles(const fs::path& folder) {
   static const std::set<std::string> kExpected = {
       "hvn", "hvn/ini", "hvn/ini/games.ini", "hvn/ini/apps.ini", "elsewhere", "elsewhere/games.ini",
       "elsewhere/apps.ini", "hvn/ini/other-name-games.ini", "hvn/ini/other-name-apps.ini", "program",
-      "bound-apps.ini", "full-device", "halvane-menu.exe", "Edit menus.cmd", "hvn/ini/games.ini.bak",
+      "bound-apps.ini", "full-device", "halvane-menu.exe", "Edit menus.cmd", "Check menus.cmd", "hvn/ini/games.ini.bak",
       "hvn/ini/apps.ini.bak", "elsewhere/games.ini.bak", "elsewhere/apps.ini.bak", "btrfs.img", "hvn/ini/filler"};
   std::vector<std::string> stray;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
