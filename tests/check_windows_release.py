@@ -99,7 +99,8 @@ NOT_FOR_USERS = ["linux", "cmake", "apt-get", "debian", "wine", "mingw", "posix"
 FOR_USERS = ["copy the hvn folder", ".txt", "games.ini.bak", "File check failed", "Next selection",
              "Bad directory path", "No such entry, nothing removed", "changed since it was read",
              "Changes not written", "Could not write", "Cannot keep", "Wrote", "No such choice",
-             "List is full", "Name or path too long", "Usage: halvane-menu"]
+             "List is full", "Name or path too long", "Usage: halvane-menu", "may not start on the console",
+             "Not taken", "42 characters"]
 
 
 def check_text(name, text):
