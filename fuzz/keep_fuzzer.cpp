@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "catalogue/entry_checks.h"
 #include "catalogue/entry_list.h"
 #include "catalogue/menu_files.h"
 #include "fuzz/fuzz_support.h"
@@ -72,8 +73,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   clear(appList);
 
   MenuFileStamp stamp;
-  const MenuFileRead read = readMenuFile(kGameMenuPath, gameList, &stamp);
+  static std::uint64_t lines[kMaxEntries];
+  const MenuFileRead read = readMenuFile(kGameMenuPath, gameList, &stamp, lines);
   check(count(gameList) >= 0 && count(gameList) <= kMaxEntries, "count within capacity");
+  // Each entry's line comes after the one before, and what is doubtful about
+  // it is said of its own path and of other entries of the list.
+  for (int i = 0; i < count(gameList); ++i) {
+    check(lines[i] >= 1 && lines[i] <= read.line && (i == 0 || lines[i] > lines[i - 1]), "entry lines in order");
+    const Doubts doubts = doubtsAbout(gameList, i);
+    const std::string_view path = entry(gameList, i).path;
+    for (int d = 0; d < doubts.count; ++d) {
+      const Doubt& doubt = doubts.doubt[d];
+      check(doubt.part.empty() || (doubt.part.data() >= path.data() &&
+                                   doubt.part.data() + doubt.part.size() <= path.data() + path.size()),
+            "a doubt's part lies in the path");
+      check(doubt.same_as < count(gameList) && doubt.same_as != i, "a doubt's other entry is another of the list");
+    }
+  }
   const Expected expected = expectedRead(file);
   check(read.reason == expected.read.reason, "refused exactly when a line cannot be kept, and why");
   check(read.line == expected.read.line, "the line refused, or the number of lines");
