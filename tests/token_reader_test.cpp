@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -52,6 +53,43 @@ TEST(TokenReader, SplitsInputIntoTokens) {
     bool ends_empty = false;
     EXPECT_EQ(readAll(c.input, ends_empty), c.tokens);
     EXPECT_TRUE(ends_empty) << "after the end of input every read must give the empty text";
+  }
+}
+
+// Where a console gave '?' for a character its code page lacks: the word or
+// line that holds one is marked with it, and only that one; where the list
+// of them is full, every later byte counts as one.
+struct UnheldCase {
+  const char* what;
+  std::string input;
+  std::size_t unheld;          // that many, at positions first, first + 1, ...
+  std::size_t first;
+  bool lines;
+  std::vector<char32_t> marks;  // per word or line read
+};
+
+const UnheldCase kUnheldCases[] = {
+    {"the word that holds it", "ab ?c d", 1, 3, false, {0, 0x65E5, 0}},
+    {"the line that holds it", "a ? b\nc", 1, 2, true, {0x65E5, 0}},
+    {"a list not full", std::string(63, '?') + " x", 63, 0, false, {0x65E5, 0}},
+    {"a full list marks what follows", std::string(64, '?') + " x", 64, 0, false, {0x65E5, 0x65E5}},
+};
+
+TEST(TokenReader, MarksWhatTheConsoleCouldNotGive) {
+  for (const UnheldCase& c : kUnheldCases) {
+    SCOPED_TRACE(c.what);
+    ConsoleStream console(-1, -1);
+    std::copy(c.input.begin(), c.input.end(), console.input.begin());
+    console.input_end = c.input.size();
+    console.input_ended = true;  // what is buffered is all there is
+    for (std::size_t i = 0; i < c.unheld; ++i) {
+      console.unheld.at[i] = c.first + i;
+      console.unheld.character[i] = 0x65E5;
+    }
+    console.unheld.count = c.unheld;
+    std::vector<char32_t> marks;
+    for (Token token; (c.lines ? readLine : readToken)(console, token);) marks.push_back(token.unheld);
+    EXPECT_EQ(marks, c.marks);
   }
 }
 
