@@ -118,6 +118,7 @@ std::string_view messageFor(AddResult result) {
 struct Dialogue {
   ConsoleStream& console;
   bool keep;
+  bool at_console;  // input is typed at a console
 };
 
 constexpr std::string_view kNothingChanged = "Nothing changed\n";
@@ -180,7 +181,7 @@ void confirm(const Dialogue& dialogue, std::string_view done, const ListTexts& t
 // the menu. An answer here is one word: for spaces, start halvane-menu
 // --keep".
 void hintAtMoreWords(const Dialogue& dialogue, bool line_held_more, const EntryList& list) {
-  if (dialogue.keep || !isConsole(dialogue.console.input_fd)) return;
+  if (dialogue.keep || !dialogue.at_console) return;
   const std::string_view rest = restOfLine(dialogue.console);
   if (!line_held_more && rest.empty()) return;
   ConsoleStream errors(kStandardInput, kStandardError);
@@ -195,8 +196,9 @@ void hintAtMoreWords(const Dialogue& dialogue, bool line_held_more, const EntryL
 // from starting on the console, in one line: with --keep after what the
 // command did, otherwise on standard error.
 void warnOfDoubts(const Dialogue& dialogue, const ListTexts& texts, int index) {
+  if (!dialogue.at_console) return;
   const Doubts doubts = doubtsAbout(*texts.list, index);
-  if (doubts.count == 0 || !isConsole(dialogue.console.input_fd)) return;
+  if (doubts.count == 0) return;
   ConsoleStream errors(kStandardInput, kStandardError);
   ConsoleStream& out = dialogue.keep ? dialogue.console : errors;
   writeText(out, "It may not start on the console: ");
@@ -615,7 +617,7 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
   }
   // With --keep every answer is a line, so that names and paths may hold
   // spaces; without it a word, as it always was.
-  const Dialogue dialogue{console, keep_menus};
+  const Dialogue dialogue{console, keep_menus, isConsole(console.input_fd)};
   // With --keep the whole menu is shown at the start and on request (an
   // empty line); after a command a short line names the choices, so that
   // what the command showed stays on the screen.
