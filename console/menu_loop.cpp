@@ -9,6 +9,7 @@
 #include "catalogue/menu_files.h"
 #include "console/menu_check.h"
 #include "console/menu_start.h"
+#include "console/menu_trip.h"
 #include "console/token_reader.h"
 
 namespace {
@@ -594,7 +595,11 @@ int endOfInput(const Session& session) {
 // further read would find nothing and the menu would repeat for ever. The
 // status says whether the session ended with its entries unsaved after a
 // failed write, or with edits not written.
-int runMenuSession(ConsoleStream& console, bool keep_menus) {
+int runMenuSession(ConsoleStream& console, bool keep_menus, const char* console_url) {
+  if (console_url != nullptr && fetchForSession(console, console_url) != kTripDone) {
+    holdClosingConsole(console);
+    return kNotSaved;
+  }
   char words[kWordsSize];
   std::string_view why;
   if (const char* const unreadable = firstUnreadableMenuFile(why, words)) {
@@ -663,8 +668,11 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
         if (const int doubtful = doubtfulEntries(gameList) + doubtfulEntries(appList);
             keep_menus && doubtful > 0 && isConsole(console.input_fd))
           sayDoubtfulCount(console, doubtful);
-        holdClosingConsole(console);
-        return kSuccess;
+        {
+          const int sent = console_url != nullptr ? sendAfterSave(console, console_url) : kTripDone;
+          holdClosingConsole(console);
+          return sent == kTripDone ? kSuccess : kNotSaved;
+        }
       case Action::kExit:
         // With --keep, and at a console, edits not written are said to be
         // lost first (at a console without --keep, on standard error).
@@ -683,10 +691,10 @@ int runMenuSession(ConsoleStream& console, bool keep_menus) {
   }
 }
 
-int runMenuLoop(bool keep_menus) {
+int runMenuLoop(bool keep_menus, const char* console_url) {
   prepareConsoleStreams();
   ConsoleStream console;
-  const int status = runMenuSession(console, keep_menus);
+  const int status = runMenuSession(console, keep_menus, console_url);
   flushOutput(console);
   return status;
 }

@@ -91,6 +91,11 @@ struct UnheldCharacters {
 // and none is listed.
 std::size_t readBytes(int fd, char* buffer, std::size_t size, UnheldCharacters* unheld = nullptr);
 
+// Reads one line typed at the console on standard input without showing
+// it (a password) into `buffer`, less its line end, and ends the line on the
+// screen. Returns its length, or -1 where standard input is no console.
+long readHiddenLine(char* buffer, std::size_t size);
+
 // Why output could not be written, if it could not: the system's words, or
 // that the reader of a pipe has gone, which is no error to report (they
 // wanted no more).

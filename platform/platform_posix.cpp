@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -84,4 +85,19 @@ PathKind pathKind(const char* path) {
   struct stat info;
   if (stat(path, &info) != 0) return errno == ENOENT ? PathKind::kNothing : PathKind::kOther;
   return S_ISDIR(info.st_mode) ? PathKind::kFolder : PathKind::kOther;
+}
+
+long readHiddenLine(char* buffer, std::size_t size) {
+  termios shown;
+  if (tcgetattr(kStandardInput, &shown) != 0) return -1;
+  termios hidden = shown;
+  hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  tcsetattr(kStandardInput, TCSAFLUSH, &hidden);
+  std::size_t length = 0;
+  for (char c; read(kStandardInput, &c, 1) == 1 && c != '\n' && c != '\r';)
+    if (length + 1 < size) buffer[length++] = c;
+  buffer[length] = '\0';
+  tcsetattr(kStandardInput, TCSAFLUSH, &shown);
+  writeBytes(kStandardError, "\n", 1);
+  return static_cast<long>(length);
 }

@@ -158,3 +158,18 @@ PathKind pathKind(const char* path) {
                                                                                              : PathKind::kOther;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kFolder : PathKind::kOther;
 }
+
+long readHiddenLine(char* buffer, std::size_t size) {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD shown = 0;
+  if (size == 0 || !GetConsoleMode(input, &shown)) return -1;
+  SetConsoleMode(input, shown & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  DWORD read = 0;
+  const BOOL got = ReadConsoleA(input, buffer, static_cast<DWORD>(size - 1), &read, nullptr);
+  SetConsoleMode(input, shown);
+  std::size_t length = got ? read : 0;
+  while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r')) --length;
+  buffer[length] = '\0';
+  writeBytes(kStandardError, "\r\n", 2);
+  return static_cast<long>(length);
+}
