@@ -41,16 +41,16 @@ void printHelp(ConsoleStream& out) {
   writeText(out, " and ");
   writeText(out, kAppMenuPath);
   writeText(out,
-            "\n"
-            "from a numbered menu; both files must exist. Without options the lists start\n"
-            "empty, every answer is one word, and 7 replaces both files or neither,\n"
-            "keeping each old menu that held entries as games.ini.bak or apps.ini.bak.\n"
+            " (both\n"
+            "must exist). Without options the lists start empty, every answer is one word,\n"
+            "and 7 replaces both files or neither, keeping the old ones as .bak files.\n"
             "  --keep     start from the entries the two files hold (a line that cannot be\n"
             "             kept whole is reported, and nothing changes); every answer is a\n"
             "             whole line, so names may hold spaces, and the menu also offers:\n"
             "               9. Remove Game    0. Remove App\n"
             "               m. Move Game      n. Move App\n"
             "               e. Change Game    f. Change App\n"
+            "               a. Add Games Found in a Folder (over FTP, or a copy here)\n"
             "             Nothing is written before 7; 8 after a change asks again.\n"
             "  --console URL  with --keep: fetch the console's menus first, send after 7\n"
             "  --check    list the entries the console may not start, as file:line:\n"

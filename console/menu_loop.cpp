@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 #include "catalogue/menu_files.h"
+#include "catalogue/program_scan.h"
 #include "console/menu_check.h"
 #include "console/menu_start.h"
 #include "console/menu_trip.h"
@@ -31,10 +33,11 @@ constexpr std::string_view kEditingMenu =
     " m. Move Game\n"
     " n. Move App\n"
     " e. Change Game\n"
-    " f. Change App\n";
+    " f. Change App\n"
+    " a. Add Games Found in a Folder\n";
 
 // With --keep, after a command: the choices in one line.
-constexpr std::string_view kChoices = "Choose 1-9, 0, m, n, e or f; Enter shows the menu\n";
+constexpr std::string_view kChoices = "Choose 1-9, 0, m, n, e, f or a; Enter shows the menu\n";
 
 constexpr std::string_view kFileCheckFailed = "File check failed\n";
 constexpr std::string_view kNextSelection = "Next selection\n";
@@ -61,7 +64,7 @@ const ListTexts kAppTexts = {&appList, "App", "Enter Name of App\n",
                              "Enter pull path to app, example  e:\\dirwalker\\default.xbe \n",
                              "Enter pull path to directory, example  e:\\apps\\ or f:\\apps\\ \n", "Print Apps \n"};
 
-enum class Action { kAddDirectory, kAddTitle, kPrintList, kWriteFilesAndExit, kExit, kRemove, kMove, kChange };
+enum class Action { kAddDirectory, kAddTitle, kPrintList, kWriteFilesAndExit, kExit, kRemove, kMove, kChange, kAddFound };
 
 // One row per menu selection. The editing rows name what they do, as in
 // "Enter number of game to move" and "No such entry, nothing moved".
@@ -88,6 +91,7 @@ const Command kCommands[] = {
     {'n', Action::kMove, &kAppTexts, "move", "moved"},
     {'e', Action::kChange, &kGameTexts, "change", "changed"},
     {'f', Action::kChange, &kAppTexts, "change", "changed"},
+    {'a', Action::kAddFound, &kGameTexts, "add", "added"},
 };
 
 // The command an answer at the menu chooses. Without --keep its first byte
@@ -357,6 +361,135 @@ Outcome runEditDialogue(const Dialogue& dialogue, const Command& command) {
     }
     default: return runChangeDialogue(dialogue, texts, index);
   }
+}
+
+// Says at a console how far a scan has come, on standard error, in place.
+void showScanProgress(int done, int of) {
+  ConsoleStream errors(kStandardInput, kStandardError);
+  writeText(errors, "\rLooking in folder ");
+  writeNumber(errors, static_cast<std::uint64_t>(done));
+  writeText(errors, " of ");
+  writeNumber(errors, static_cast<std::uint64_t>(of));
+  if (done == of) writeText(errors, "\n");
+  flushOutput(errors);
+}
+
+// Where the folder an answer names is, for a scan: on the console by its
+// address ("ftp://xbox@192.168.1.20/E/Games", then "e:\Games\"), or here,
+// then asked where it is on the console. False where that cannot be had,
+// which is then said.
+struct ScanPlace {
+  ProgramSource source;
+  char folder[1024] = "";
+  char on_console[1100] = "";
+};
+
+bool placeOfScan(const Dialogue& dialogue, std::string_view where, ScanPlace& place) {
+  ConsoleStream& console = dialogue.console;
+  if (where.rfind("ftp://", 0) == 0) {
+    ConsoleAddress address;
+    int status = 0;
+    char url[kFieldSize + 1];
+    url[where.copy(url, kFieldSize)] = '\0';
+    place.source.console = reachConsole(url, address, status);
+    if (place.source.console == nullptr) return false;
+    // The first folder is the drive: /E/Games is e:\Games\.
+    const char* const folder = address.folder;
+    if (folder[0] != '/' || folder[1] == '\0' || (folder[2] != '/' && folder[2] != '\0')) {
+      writeTexts(console, {"The address names no drive, as in ftp://xbox@192.168.1.20/E/Games\n"});
+      ftpClose(place.source.console);
+      return false;
+    }
+    std::snprintf(place.folder, sizeof place.folder, "%s", folder);
+    std::snprintf(place.on_console, sizeof place.on_console, "%c:%s\\",
+                  static_cast<char>(folder[1] >= 'A' && folder[1] <= 'Z' ? folder[1] - 'A' + 'a' : folder[1]),
+                  folder + 2);
+    for (char* c = place.on_console; *c != '\0'; ++c)
+      if (*c == '/') *c = '\\';
+    return true;
+  }
+  place.folder[where.copy(place.folder, sizeof place.folder - 1)] = '\0';
+  Token answer;
+  const Answer given = ask(dialogue, {"Enter where that folder is on the console, example  e:\\games\\ \n"}, answer);
+  if (given != Answer::kGiven) {
+    cancelled(dialogue, given);
+    return false;
+  }
+  const std::string_view on_console = tokenText(answer);
+  std::snprintf(place.on_console, sizeof place.on_console, "%.*s%s", static_cast<int>(on_console.size()),
+                on_console.data(), on_console.back() == '\\' ? "" : "\\");
+  return true;
+}
+
+// a: every program found in a folder of program folders, numbered, and the
+// ones chosen added to the game list by the rules of adding (Enter: every
+// one whose path the list does not hold yet).
+Outcome runFoundDialogue(const Dialogue& dialogue, const Command& command) {
+  ConsoleStream& console = dialogue.console;
+  const ListTexts& texts = *command.texts;
+  Token answer;
+  Answer given = ask(dialogue, {"Enter the folder that holds the games' folders: on the console, as\n"
+                                "ftp://xbox@192.168.1.20/E/Games, or a copy of it here\n"}, answer);
+  if (given != Answer::kGiven) return cancelled(dialogue, given);
+  ScanPlace place;
+  if (!placeOfScan(dialogue, tokenText(answer), place)) return Outcome::kUnchanged;
+  static ScanResult found;
+  scanForPrograms(place.source, place.folder, place.on_console, found, dialogue.at_console ? showScanProgress : nullptr);
+  if (place.source.console != nullptr) ftpClose(place.source.console);
+  if (!found.listed) {
+    writeTexts(console, {"Could not look in ", place.folder, ": ", found.words, "\n"});
+    return Outcome::kUnchanged;
+  }
+  writeText(console, found.skipped);
+  if (found.count == 0) {
+    writeTexts(console, {"No games found in ", place.folder, "\n"});
+    return Outcome::kUnchanged;
+  }
+  for (int i = 0; i < found.count; ++i) {
+    const FoundProgram& program = found.found[i];
+    char number[8];
+    std::snprintf(number, sizeof number, "%3d. ", i + 1);
+    writeTexts(console, {number, program.name, "==", program.path});
+    if (program.header.kind == XbeKind::kUnshownTitle) {
+      char code[12];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(program.header.unshown));
+      writeTexts(console, {" (its title holds ", code, ", which the menu cannot show: named after its folder)"});
+    }
+    writeText(console, "\n");
+  }
+  given = ask(dialogue, {"Enter the numbers of the games to add, or Enter for every one not in the list yet\n"}, answer);
+  if (given == Answer::kEnded || given == Answer::kRefused) return cancelled(dialogue, given);
+  bool chosen[kMaxFound] = {};
+  std::string_view numbers = tokenText(answer);
+  for (int i = 0; i < found.count && given == Answer::kEmpty; ++i) {
+    chosen[i] = true;
+    for (int j = 0; j < count(gameList) && chosen[i]; ++j)
+      chosen[i] = std::string_view(entry(gameList, j).path) != found.found[i].path;
+  }
+  while (!numbers.empty()) {
+    const std::size_t end = std::min(numbers.find_first_of(" ,"), numbers.size());
+    Token one;
+    one.size = numbers.copy(one.bytes, std::min(end, sizeof one.bytes));
+    const int index = entryNumber(one) - 1;
+    if (end > 0 && (index < 0 || index >= found.count)) {
+      writeTexts(console, {"No such entry, nothing ", command.done, "\n"});
+      return Outcome::kUnchanged;
+    }
+    if (end > 0) chosen[index] = true;
+    numbers.remove_prefix(std::min(end + 1, numbers.size()));
+  }
+  Outcome outcome = Outcome::kUnchanged;
+  for (int i = 0; i < found.count; ++i) {
+    if (!chosen[i]) continue;
+    const AddResult added = addTitleEntry(gameList, found.found[i].name, found.found[i].path);
+    writeText(console, messageFor(added));
+    if (added != AddResult::kAccepted) continue;
+    confirm(dialogue, "Added", texts, count(gameList) - 1);
+    warnOfDoubts(dialogue, texts, count(gameList) - 1);
+    outcome = Outcome::kChanged;
+  }
+  if (outcome == Outcome::kUnchanged) writeText(console, kNothingChanged);
+  return outcome;
 }
 
 // Prints `header`, then one "name==path" line per entry of `list`.
@@ -658,6 +791,7 @@ int runMenuSession(ConsoleStream& console, bool keep_menus, const char* console_
       case Action::kRemove:
       case Action::kMove:
       case Action::kChange: outcome = runEditDialogue(dialogue, *command); break;
+      case Action::kAddFound: outcome = runFoundDialogue(dialogue, *command); break;
       case Action::kPrintList:
         printEntryList(console, command->texts->header, *command->texts->list);
         break;

@@ -73,7 +73,12 @@ bool failed(FtpConnection& connection, CURLcode code, char (&words)[kWordsSize])
   return true;
 }
 
-bool missing(CURLcode code) { return code == CURLE_REMOTE_FILE_NOT_FOUND; }
+// A file that is not there; or a folder on its way that is none (libcurl
+// changes into each folder of a path, and the server says 550).
+bool missing(const FtpConnection& connection, CURLcode code) {
+  return code == CURLE_REMOTE_FILE_NOT_FOUND ||
+         (code == CURLE_REMOTE_ACCESS_DENIED && connection.last_reply.compare(0, 3, "550") == 0);
+}
 
 struct Reading {
   char* into;
@@ -170,7 +175,7 @@ FtpFound ftpRead(FtpConnection* connection, const char* path, char* into, std::s
   whole = !reading.more;
   // Cut off by takeRead once the bytes asked for were there.
   if (code == CURLE_WRITE_ERROR && reading.more) code = CURLE_OK;
-  if (missing(code)) return FtpFound::kMissing;
+  if (missing(*connection, code)) return FtpFound::kMissing;
   return failed(*connection, code, words) ? FtpFound::kFailed : FtpFound::kFound;
 }
 
@@ -188,7 +193,7 @@ FtpFound ftpSize(FtpConnection* connection, const char* path, std::uint64_t& siz
   startStep(*connection, path);
   curl_easy_setopt(connection->curl, CURLOPT_NOBODY, 1L);
   const CURLcode code = curl_easy_perform(connection->curl);
-  if (missing(code)) return FtpFound::kMissing;
+  if (missing(*connection, code)) return FtpFound::kMissing;
   if (failed(*connection, code, words)) return FtpFound::kFailed;
   curl_off_t length = -1;
   curl_easy_getinfo(connection->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);

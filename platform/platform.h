@@ -121,6 +121,10 @@ void closeFile(int fd);
 enum class PathKind { kNothing, kFolder, kOther };
 PathKind pathKind(const char* path);
 
+// Hands `each` the name of every entry of the folder at `path` but . and
+// ..; null, or why the folder could not be listed.
+const char* listFolder(const char* path, void (*each)(std::string_view name, void* context), void* context);
+
 // Which file a descriptor is open on: its device (volume) and its number
 // there. Two names of one file give the same; a file renamed over another
 // gives a new one.

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -100,4 +101,15 @@ long readHiddenLine(char* buffer, std::size_t size) {
   tcsetattr(kStandardInput, TCSAFLUSH, &shown);
   writeBytes(kStandardError, "\n", 1);
   return static_cast<long>(length);
+}
+
+const char* listFolder(const char* path, void (*each)(std::string_view name, void* context), void* context) {
+  DIR* const folder = opendir(path);
+  if (folder == nullptr) return std::strerror(errno);
+  for (const dirent* entry; (entry = readdir(folder)) != nullptr;) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") each(name, context);
+  }
+  closedir(folder);
+  return nullptr;
 }

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
@@ -172,4 +173,18 @@ long readHiddenLine(char* buffer, std::size_t size) {
   buffer[length] = '\0';
   writeBytes(kStandardError, "\r\n", 2);
   return static_cast<long>(length);
+}
+
+const char* listFolder(const char* path, void (*each)(std::string_view name, void* context), void* context) {
+  char pattern[MAX_PATH + 4];
+  std::snprintf(pattern, sizeof pattern, "%s\\*", path);
+  WIN32_FIND_DATAA found;
+  const HANDLE find = FindFirstFileA(pattern, &found);
+  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_PATH_NOT_FOUND ? "no such folder" : "it cannot be listed";
+  do {
+    const std::string_view name = found.cFileName;
+    if (name != "." && name != "..") each(name, context);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  return nullptr;
 }

@@ -38,8 +38,8 @@ def fail(message):
 # The program links no C++ exception machinery: a library call that can throw
 # (a range-checked substr, a vector that grows) brings it in, with its
 # demangler, and the program grows by about 90 KiB past this. It is about
-# 200 KiB without.
-MAX_SIZE = 224 * 1024
+# 240 KiB without.
+MAX_SIZE = 256 * 1024
 
 
 def check_exe(path):
@@ -132,7 +132,7 @@ def unpack(zip_path, folder):
             check_text(name, archive.read(name))
         check_readme(archive.read("README.txt"))
         for name, option in (("Edit menus.cmd", "--keep"), ("Check menus.cmd", "--check")):
-            command = archive.read(name).decode("ascii").split("\r\n")
+            command = [line.strip() for line in archive.read(name).decode("ascii").split("\r\n")]
             if "halvane-menu.exe " + option not in command:
                 fail(f"{name} does not start the program with {option}")
             # cd cannot enter a network share; pushd maps it to a drive letter.

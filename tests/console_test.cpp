@@ -50,6 +50,8 @@ std::vector<Keys> thenEnter(std::vector<Keys> keys) {
 }
 const char* const kCmdFile = "a .cmd file is run by Windows' cmd";
 const char* const kEditMenus = "Edit menus.cmd";
+// Edit menus.cmd asks for the console's address first.
+const std::string kAskedForTheConsole = "7, such as ftp://xbox@192.168.1.20/E/Dash (Enter: the menus here only):\n";
 const std::string kMayNotStart = "It may not start on the console: ";
 const std::string kNotXbe = "a program's path ends in its .xbe file, such as default.xbe";
 const std::string kDoubtful = " may not start on the console; --check lists them\n";
@@ -143,17 +145,17 @@ std::vector<ConsoleCase> consoleCases() {
       {.name = "SharedConsoleDoesNotWait", .only_on_windows = "cmd shares a console only under Windows",
        .args = {"--kep"}, .shared_console = true, .status = 2},
       {.name = "EditMenusKeeps", .only_on_windows = kCmdFile, .command_file = kEditMenus, .games = file(kKeptGames),
-       .keys = {{"", kKeepMenu}, {"5\r", kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose},
+       .keys = {{"", kAskedForTheConsole}, {"\r", kKeepMenu}, {"5\r", kGames + "Racer==e:\\games\\racer\\default.xbe\nautoadd==f:\\games\\\n" + kChoose},
                 {"7\r", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // after a save too
       // The .cmd pauses; the program does not wait before it.
       {.name = "EditMenusCheckFailedWaitsOnce", .only_on_windows = kCmdFile, .command_file = kEditMenus, .games = kNoFile,
-       .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},
+       .keys = {{"", kAskedForTheConsole}, {"\r", "Press any key to continue...", false, false, 300}, {"\r", ""}}},
       {.name = "CheckMenusListsAndWaits", .only_on_windows = kCmdFile, .command_file = "Check menus.cmd",
        .games = file("Outrun==E:/o/default.xbe\r\n"),
        .keys = {{"", location("games.ini") + ":1: Outrun==E:/o/default.xbe: forward slashes; the console's paths use "
                      "backslashes\nPress any key to continue...", false, false, 300}, {"\r", ""}}},
       {.name = "EditMenusWaitsAfterARefusal", .only_on_windows = kCmdFile, .command_file = kEditMenus, .games = file("A\r\n"),
-       .keys = {{"", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // cmd's pause, in Wine's words
+       .keys = {{"", kAskedForTheConsole}, {"\r", "Press any key to continue...", false, false, 300}, {"\r", ""}}},  // cmd's pause, in Wine's words
   };
 }
 

@@ -2,6 +2,8 @@
 // that a refusal leaves the list as it was.
 #include "catalogue/entry_list.h"
 #include "catalogue/entry_checks.h"
+#include "catalogue/program_scan.h"
+#include "tests/xbe_file.h"
 
 #include <gtest/gtest.h>
 
@@ -207,6 +209,37 @@ TEST(EntryChecks, DoubtsFollowTheConsolesRules) {
     }
     ASSERT_EQ(said.size(), c.doubts.size()) << testing::PrintToString(said);
     for (std::size_t i = 0; i < said.size(); ++i) EXPECT_NE(said[i].find(c.doubts[i]), std::string::npos) << said[i];
+  }
+}
+
+// What a default.xbe's first bytes say of its title.
+struct TitleCase {
+  const char* what;
+  std::string bytes;
+  XbeKind kind;
+  std::string title;
+  char16_t unshown = 0;
+};
+
+const TitleCase kTitleCases[] = {
+    {"a title", xbeFile(u"Halo 2"), XbeKind::kTitled, "Halo 2"},
+    {"forty characters, no end", xbeFile(std::u16string(40, u'T') + u"X"), XbeKind::kTitled, std::string(40, 'T')},
+    {"a character the menu cannot show", xbeFile(u"Caf\u00e9"), XbeKind::kUnshownTitle, "Caf\xe9", 0xE9},
+    {"an empty title", xbeFile(u""), XbeKind::kNoTitle, ""},
+    {"no XBEH", xbeFile(u"Halo", 0x10178, 0x1000, "MZ\x90\0"), XbeKind::kNotAProgram, ""},
+    {"shorter than the header", xbeFile(u"Halo").substr(0, 0x100), XbeKind::kNotAProgram, ""},
+    {"a certificate past the end", xbeFile(u"Halo", 0x30000), XbeKind::kCertificateOutside, ""},
+    {"a certificate below the base", xbeFile(u"Halo", 0x10178).replace(0x118, 4, std::string("\x10\0\0\0", 4)),
+     XbeKind::kCertificateOutside, ""},
+};
+
+TEST(ProgramScan, TitlesAsTheHeaderHasThem) {
+  for (const TitleCase& c : kTitleCases) {
+    SCOPED_TRACE(c.what);
+    const XbeTitle read = readXbeTitle(c.bytes);
+    EXPECT_EQ(read.kind, c.kind);
+    EXPECT_EQ(read.title, c.title);
+    EXPECT_EQ(read.unshown, c.unshown);
   }
 }
 

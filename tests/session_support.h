@@ -57,7 +57,8 @@ inline const std::string kAppName = "Enter Name of App\n";
 inline const std::string kAppPath = "Enter pull path to app, example  e:\\dirwalker\\default.xbe \n";
 // With --keep the menu offers editing too.
 inline const std::string kKeepMenu =
-    kMenu + " 9. Remove Game\n 0. Remove App\n m. Move Game\n n. Move App\n e. Change Game\n f. Change App\n";
+    kMenu + " 9. Remove Game\n 0. Remove App\n m. Move Game\n n. Move App\n e. Change Game\n f. Change App\n"
+            " a. Add Games Found in a Folder\n";
 inline const std::string kRemoveGame = "Enter number of game to remove\n";
 inline const std::string kRemoveApp = "Enter number of App to remove\n";
 inline const std::string kNothingRemoved = "No such entry, nothing removed\n";
@@ -75,7 +76,7 @@ inline const std::string kApps = "Print Apps \n";
 inline const std::string kCheckFailed = "File check failed\n";
 inline const std::string kNoBackup = "nothing was written, and 7 again writes without a backup";
 // With --keep, after a command, the choices in one line instead of the menu.
-inline const std::string kChoose = "Choose 1-9, 0, m, n, e or f; Enter shows the menu\n";
+inline const std::string kChoose = "Choose 1-9, 0, m, n, e, f or a; Enter shows the menu\n";
 inline const std::string kNothingChanged = "Nothing changed\n";
 // Change shows the entry as it is first.
 inline std::string now(const std::string& entry) { return "Now: " + entry + "; Enter keeps each part as it is\n"; }
