@@ -172,6 +172,9 @@ TripResult fetchMenus(FtpConnection* connection, const ConsoleAddress& address) 
     result.done = true;
     return result;
   }
+  // A first fetch on this computer makes the folders the menus live in.
+  makeFolder("." HVN_PATH_SEPARATOR "hvn");
+  makeFolder("." HVN_PATH_SEPARATOR "hvn" HVN_PATH_SEPARATOR "ini");
   result.written = replaceFiles(files, 2);
   result.done = result.written.failed < 0;
   if (!result.done) std::snprintf(result.words, sizeof result.words, "Could not write %s", result.written.words);

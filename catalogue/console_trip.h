@@ -37,8 +37,8 @@ struct TripResult {
 };
 
 // Reads the console's two menu files and writes them here as a save does:
-// both or neither, each old menu kept as its .bak; unless they are the
-// bytes these hold already.
+// both or neither, each old menu kept as its .bak, hvn\ini made where it
+// is missing; unless they are the bytes these hold already.
 TripResult fetchMenus(FtpConnection* connection, const ConsoleAddress& address);
 
 // Sends the two menu files here to the console: each new one under a

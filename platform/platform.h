@@ -121,6 +121,9 @@ void closeFile(int fd);
 enum class PathKind { kNothing, kFolder, kOther };
 PathKind pathKind(const char* path);
 
+// Makes the folder at `path` where there is none; true when it is there.
+bool makeFolder(const char* path);
+
 // Hands `each` the name of every entry of the folder at `path` but . and
 // ..; null, or why the folder could not be listed.
 const char* listFolder(const char* path, void (*each)(std::string_view name, void* context), void* context);

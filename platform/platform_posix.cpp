@@ -113,3 +113,5 @@ const char* listFolder(const char* path, void (*each)(std::string_view name, voi
   closedir(folder);
   return nullptr;
 }
+
+bool makeFolder(const char* path) { return mkdir(path, 0777) == 0 || errno == EEXIST; }

@@ -188,3 +188,5 @@ const char* listFolder(const char* path, void (*each)(std::string_view name, voi
   FindClose(find);
   return nullptr;
 }
+
+bool makeFolder(const char* path) { return CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS; }

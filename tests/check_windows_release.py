@@ -100,7 +100,7 @@ FOR_USERS = ["copy the hvn folder", ".txt", "games.ini.bak", "File check failed"
              "Bad directory path", "No such entry, nothing removed", "changed since it was read",
              "Changes not written", "Could not write", "Cannot keep", "Wrote", "No such choice",
              "List is full", "Name or path too long", "Usage: halvane-menu", "may not start on the console",
-             "Not taken", "42 characters"]
+             "Not taken", "42 characters", "Could not reach", "ftp://xbox@"]
 
 
 def check_text(name, text):
