@@ -9,6 +9,13 @@
 
 namespace {
 
+// A password typed once in a run serves every trip of it, and is never
+// kept past it.
+struct Typed {
+  char password[sizeof ConsoleAddress::password] = "";
+  bool given = false;
+} typed;
+
 void sayError(std::initializer_list<std::string_view> pieces) {
   ConsoleStream errors(kStandardInput, kStandardError);
   writeTexts(errors, pieces);
@@ -66,7 +73,9 @@ FtpConnection* reachConsole(const char* url, ConsoleAddress& address, int& statu
   }
   char shown[1536];
   showAddress(address, shown);
-  if (address.named_user && !address.named_password) {
+  if (address.named_user && !address.named_password && typed.given) {
+    std::memcpy(address.password, typed.password, sizeof address.password);
+  } else if (address.named_user && !address.named_password) {
     // Asked at a terminal only, and never shown; a script gives it in the
     // address.
     if (isConsole(kStandardInput)) sayError({"Password for ", address.user, " at ", address.host, ": "});
@@ -76,6 +85,8 @@ FtpConnection* reachConsole(const char* url, ConsoleAddress& address, int& statu
       status = kTripUnusable;
       return nullptr;
     }
+    std::memcpy(typed.password, address.password, sizeof typed.password);
+    typed.given = true;
   }
   char words[kWordsSize];
   const FtpLogin login{address.host, address.port, address.user, address.password};

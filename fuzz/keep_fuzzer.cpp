@@ -3,11 +3,14 @@
 // agree with a plain reading of its rules, and a file that is taken must be
 // written back as its lines with CR LF, blank lines dropped.
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "catalogue/console_trip.h"
 #include "catalogue/entry_checks.h"
+#include "catalogue/program_scan.h"
 #include "catalogue/entry_list.h"
 #include "catalogue/menu_files.h"
 #include "fuzz/fuzz_support.h"
@@ -71,6 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   setContent("hvn/ini/apps.ini", "");
   clear(gameList);
   clear(appList);
+
+  // The same bytes as a program's header and as a console's address: what
+  // comes back stays within its bounds.
+  const XbeTitle title = readXbeTitle(file);
+  check(std::strlen(title.title) <= 40 && (title.kind == XbeKind::kUnshownTitle) == (title.unshown != 0),
+        "a title within 40 characters, and an unshown character exactly when one is named");
+  ConsoleAddress address;
+  if (readConsoleAddress(file, address) == nullptr)
+    check(address.host[0] != '\0' && address.port >= 1 && address.port <= 65535, "an address taken has a host and a port");
 
   MenuFileStamp stamp;
   static std::uint64_t lines[kMaxEntries];

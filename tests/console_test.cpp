@@ -32,6 +32,9 @@ struct ConsoleCase {
   std::optional<int> status;              // unset: any way of ending counts
   std::optional<FileState> games_after;   // unset: as before
   std::optional<FileState> apps_after;    // unset: as before
+  bool ftp = false;             // the console's FTP server serves E/Dash/hvn/ini with one game and one
+                                // app; {port} in the arguments and screens is its port
+  std::string never_shown;      // what the screen must never show
 };
 
 void PrintTo(const ConsoleCase& c, std::ostream* out) { *out << c.name; }
@@ -84,6 +87,11 @@ std::vector<ConsoleCase> consoleCases() {
                                       "the answer without it\n", false, true},
                 {"8\r", ""}},
        .status = 0},
+      // A password the address lacks is asked for, and never shown.
+      {.name = "PasswordAskedWithoutEcho", .args = {"--fetch", "ftp://xbox@127.0.0.1:{port}/E/Dash"},
+       .keys = thenEnter({{"", "Password for xbox at 127.0.0.1: ", false, true},
+                          {"xbox\r", "The console's menus at ftp://xbox@127.0.0.1:{port}/E/Dash/ are the ones here\n"}}),
+       .status = 0, .ftp = true, .never_shown = "xbox\n"},
       {.name = "HintAtMoreWords",
        .keys = {{"", kMenu}, {"3\r", kGameName},
                 {"Project Gotham Racing\r", "Stored Project==Gotham; 'Racing' goes on to the menu. An answer here is one "
@@ -222,7 +230,19 @@ TEST_P(Console, Session) {
     command.back() = wine64 ? "C:\\windows\\system32\\cmd.exe" : "C:\\windows\\syswow64\\cmd.exe";
     command.insert(command.end(), {"/c", windows_path});
   }
-  command.insert(command.end(), c.args.begin(), c.args.end());
+  ConsoleServer server;
+  if (c.ftp) {
+    fs::create_directories(scratch.folder / "console/E/Dash/hvn/ini");
+    std::ofstream(scratch.folder / "console/E/Dash/hvn/ini/games.ini") << kOldGames;
+    std::ofstream(scratch.folder / "console/E/Dash/hvn/ini/apps.ini") << kOldApps;
+    const std::string why = startConsoleServer(server, scratch.folder / "console", {});
+    ASSERT_TRUE(why.empty()) << why;
+  }
+  const auto withPort = [&](std::string text) {
+    if (const std::size_t at = text.find("{port}"); at != std::string::npos) text.replace(at, 6, std::to_string(server.port));
+    return text;
+  };
+  for (const std::string& arg : c.args) command.push_back(withPort(arg));
   fs::create_directories(scratch.folder / "hvn" / "ini");
   create(scratch.folder, "games.ini", c.games);
   create(scratch.folder, "apps.ini", c.apps);
@@ -236,7 +256,7 @@ TEST_P(Console, Session) {
   for (const Keys& step : c.keys) {
     for (const std::string& key : step.pasted ? std::vector<std::string>{step.typed} : keysOf(step.typed))
       ASSERT_TRUE(converse(child, key, [](const std::string&) { return true; }, timeoutMs()));
-    const std::string shown = screenText(inFolder(step.shown, scratch.folder));
+    const std::string shown = screenText(withPort(inFolder(step.shown, scratch.folder)));
     const auto arrived = [&](const std::string& out) {
       return endsWith(screenText(step.on_errors ? contentOf(scratch.errors) : out), shown);
     };
@@ -248,6 +268,9 @@ TEST_P(Console, Session) {
     }
   }
   const int status = finish(child, "", timeoutMs());
+  if (!c.never_shown.empty()) {
+    EXPECT_EQ(screenText(child.output).find(c.never_shown), std::string::npos) << screenText(child.output);
+  }
   EXPECT_NE(status, -1) << "the program did not end; screen: " << screenText(child.output);
   if (c.status) {
     EXPECT_EQ(status, *c.status);
