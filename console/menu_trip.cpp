@@ -39,13 +39,33 @@ void sayBackups(ConsoleStream& out, const bool (&backed_up)[2], std::string_view
   writeTexts(out, {where, ")"});
 }
 
+// Reaches the console at `url` and takes `step` there; false, with
+// `status`, where it could not be reached.
+bool travel(const char* url, TripResult (*step)(FtpConnection*, const ConsoleAddress&), ConsoleAddress& address,
+            TripResult& trip, int& status) {
+  FtpConnection* const connection = reachConsole(url, address, status);
+  if (connection == nullptr) return false;
+  trip = step(connection, address);
+  ftpClose(connection);
+  return true;
+}
+
+// A trip as the whole run: what it says, then the wait of a console window
+// of its own.
+int alone(int (*trip)(ConsoleStream&, const char*), const char* url) {
+  prepareConsoleStreams();
+  ConsoleStream out;
+  const int status = trip(out, url);
+  flushOutput(out);
+  holdClosingConsole(out);
+  return status;
+}
+
 int fetchInto(ConsoleStream& out, const char* url, bool for_session) {
   ConsoleAddress address;
+  static TripResult trip;
   int status = kTripDone;
-  FtpConnection* const connection = reachConsole(url, address, status);
-  if (connection == nullptr) return status;
-  const TripResult trip = fetchMenus(connection, address);
-  ftpClose(connection);
+  if (!travel(url, fetchMenus, address, trip, status)) return status;
   char shown[1536];
   showAddress(address, shown);
   if (!trip.done) return notDone(trip, "; nothing here changed");
@@ -100,21 +120,14 @@ FtpConnection* reachConsole(const char* url, ConsoleAddress& address, int& statu
 }
 
 int runFetch(const char* url) {
-  prepareConsoleStreams();
-  ConsoleStream out;
-  const int status = fetchInto(out, url, false);
-  flushOutput(out);
-  holdClosingConsole(out);
-  return status;
+  return alone([](ConsoleStream& out, const char* address) { return fetchInto(out, address, false); }, url);
 }
 
 int sendAfterSave(ConsoleStream& out, const char* url) {
   ConsoleAddress address;
+  static TripResult trip;
   int status = kTripDone;
-  FtpConnection* const connection = reachConsole(url, address, status);
-  if (connection == nullptr) return status;
-  const TripResult trip = sendMenus(connection, address);
-  ftpClose(connection);
+  if (!travel(url, sendMenus, address, trip, status)) return status;
   if (!trip.done) return notDone(trip, "; the console's old menus are at their names or their .bak there");
   char shown[1536];
   showAddress(address, shown);
@@ -122,13 +135,6 @@ int sendAfterSave(ConsoleStream& out, const char* url) {
   return kTripDone;
 }
 
-int runSend(const char* url) {
-  prepareConsoleStreams();
-  ConsoleStream out;
-  const int status = sendAfterSave(out, url);
-  flushOutput(out);
-  holdClosingConsole(out);
-  return status;
-}
+int runSend(const char* url) { return alone(sendAfterSave, url); }
 
 int fetchForSession(ConsoleStream& out, const char* url) { return fetchInto(out, url, true); }
