@@ -8,13 +8,6 @@
 
 namespace {
 
-// Bytes `from` to `from + size` of `text`, cut to what it holds: substr could
-// throw, which would link exception machinery into the Windows program.
-std::string_view slice(std::string_view text, std::size_t from, std::size_t size = std::string_view::npos) {
-  from = from < text.size() ? from : text.size();
-  return {text.data() + from, size < text.size() - from ? size : text.size() - from};
-}
-
 // Largest menu file carried either way; one the program writes is at most
 // 130,560 bytes, and a kept one may hold blank lines too.
 constexpr std::size_t kMaxCarried = 1u << 20;
@@ -67,21 +60,10 @@ void say(TripResult& result, const char* step, const char* path, const char* why
 
 // Reads the menu file here at `path` whole into `into`.
 bool readHere(const char* path, char* into, std::size_t& size, char (&words)[kWordsSize]) {
-  const int fd = openToRead(path, words);
-  if (fd < 0) return false;
-  size = 0;
-  for (long n; size < kMaxCarried && (n = readFileBytes(fd, into + size, kMaxCarried - size)) != 0;) {
-    if (n < 0) {
-      std::snprintf(words, sizeof words, "%s", std::strerror(errno));
-      closeFile(fd);
-      return false;
-    }
-    size += static_cast<std::size_t>(n);
-  }
-  closeFile(fd);
-  if (size < kMaxCarried) return true;
-  std::snprintf(words, sizeof words, "larger than a menu file (1 MiB)");
-  return false;
+  bool whole = false;
+  if (!readFileStart(path, into, kMaxCarried, size, whole, words)) return false;
+  if (!whole) std::snprintf(words, sizeof words, "larger than a menu file (1 MiB)");
+  return whole;
 }
 
 // Which of a menu and its .bak a folder's listing holds.

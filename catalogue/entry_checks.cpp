@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/platform.h"
+
 namespace {
 
 // The console's drives: c system, d the disc, e data, f and g the space a
@@ -11,14 +13,6 @@ constexpr std::string_view kDrives = "cdefgxyz";
 constexpr std::size_t kMaxNameLength = 42;
 // What its names may hold beside letters, digits and space.
 constexpr std::string_view kMarks = "!#$%&'()-.@[]^_`{}~";
-
-// Bytes `from` to `from + size` of `text`, cut to what it holds: a view made
-// by hand, as substr could throw, which would link exception machinery into
-// the Windows program.
-std::string_view slice(std::string_view text, std::size_t from, std::size_t size = std::string_view::npos) {
-  from = std::min(from, text.size());
-  return {text.data() + from, std::min(size, text.size() - from)};
-}
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool isLetter(char c) { return lower(c) >= 'a' && lower(c) <= 'z'; }

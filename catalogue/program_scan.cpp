@@ -51,17 +51,7 @@ FtpFound readStart(const ProgramSource& source, const char* path, char* into, st
                    std::size_t& size, bool& whole, char (&words)[kWordsSize]) {
   if (source.console != nullptr) return ftpRead(source.console, path, into, capacity, size, whole, words);
   if (pathKind(path) == PathKind::kNothing) return FtpFound::kMissing;
-  const int fd = openToRead(path, words);
-  if (fd < 0) return FtpFound::kFailed;
-  size = 0;
-  long n = 0;
-  while (size < capacity && (n = readFileBytes(fd, into + size, capacity - size)) > 0) size += static_cast<std::size_t>(n);
-  char more = 0;
-  whole = n == 0 || (size == capacity && readFileBytes(fd, &more, 1) == 0);
-  closeFile(fd);
-  if (n >= 0) return FtpFound::kFound;
-  std::snprintf(words, sizeof words, "%s", "it could not be read");
-  return FtpFound::kFailed;
+  return readFileStart(path, into, capacity, size, whole, words) ? FtpFound::kFound : FtpFound::kFailed;
 }
 
 char header[kMaxTitleEnd];

@@ -391,15 +391,16 @@ bool placeOfScan(const Dialogue& dialogue, std::string_view where, ScanPlace& pl
     int status = 0;
     char url[kFieldSize + 1];
     url[where.copy(url, kFieldSize)] = '\0';
-    place.source.console = reachConsole(url, address, status);
-    if (place.source.console == nullptr) return false;
-    // The first folder is the drive: /E/Games is e:\Games\.
+    // The first folder is the drive (/E/Games is e:\Games\), judged before
+    // the console is reached and a password asked for.
     const char* const folder = address.folder;
-    if (folder[0] != '/' || folder[1] == '\0' || (folder[2] != '/' && folder[2] != '\0')) {
+    if (readConsoleAddress(url, address) == nullptr &&
+        (folder[0] != '/' || folder[1] == '\0' || (folder[2] != '/' && folder[2] != '\0'))) {
       writeTexts(console, {"The address names no drive, as in ftp://xbox@192.168.1.20/E/Games\n"});
-      ftpClose(place.source.console);
       return false;
     }
+    place.source.console = reachConsole(url, address, status);
+    if (place.source.console == nullptr) return false;
     std::snprintf(place.folder, sizeof place.folder, "%s", folder);
     std::snprintf(place.on_console, sizeof place.on_console, "%c:%s\\",
                   static_cast<char>(folder[1] >= 'A' && folder[1] <= 'Z' ? folder[1] - 'A' + 'a' : folder[1]),
@@ -532,12 +533,8 @@ void sayWritten(ConsoleStream& out, const FilesWrite& written) {
     sayCount(out, kWritten[i].list, kWritten[i].noun);
     writeTexts(out, {" to ", kWritten[i].path});
   }
-  const int backups = written.backed_up[0] + written.backed_up[1];
-  if (backups > 0) writeTexts(out, {backups == 1 ? " (the old menu is in " : " (the old menus are in "});
-  for (const int i : {1, 0})
-    if (written.backed_up[i])
-      writeTexts(out, {baseName(kWritten[i].path), kBackupSuffix, i == 1 && backups == 2 ? " and " : ""});
-  writeTexts(out, {backups > 0 ? ")\n" : "\n"});
+  sayBackups(out, written.backed_up);
+  writeText(out, "\n");
 }
 
 // Names the file that could not be written, the system's reason and what
@@ -742,20 +739,21 @@ int runMenuSession(ConsoleStream& console, bool keep_menus, const char* console_
     if (!callerPauses(console)) skipOneByte(console);
     return kNotSaved;
   }
-  Session session{console, keep_menus, !keep_menus && isConsole(console.input_fd),
+  const bool typed_at_console = isConsole(console.input_fd);
+  Session session{console, keep_menus, !keep_menus && typed_at_console,
                   {{kGameMenuPath, gameList, {}}, {kAppMenuPath, appList, {}}}};
   if (keep_menus && !keepMenuFiles(session.watched)) {
     holdClosingConsole(console);
     return kNotSaved;
   }
-  if (keep_menus && isConsole(console.input_fd)) sayWhatWasKept(console);
+  if (keep_menus && typed_at_console) sayWhatWasKept(console);
   if (session.at_console) {
     readWhatTheFilesHold();
     if (count(held_games) > 0 || count(held_apps) > 0) sayWhatTheFilesHold();
   }
   // With --keep every answer is a line, so that names and paths may hold
   // spaces; without it a word, as it always was.
-  const Dialogue dialogue{console, keep_menus, isConsole(console.input_fd)};
+  const Dialogue dialogue{console, keep_menus, typed_at_console};
   // With --keep the whole menu is shown at the start and on request (an
   // empty line); after a command a short line names the choices, so that
   // what the command showed stays on the screen.
@@ -799,9 +797,9 @@ int runMenuSession(ConsoleStream& console, bool keep_menus, const char* console_
         if (toldWhat7Replaces(session) || !writeFiles(session)) break;
         // With --keep at a console, what the files still hold that may
         // not start.
-        if (const int doubtful = doubtfulEntries(gameList) + doubtfulEntries(appList);
-            keep_menus && doubtful > 0 && isConsole(console.input_fd))
-          sayDoubtfulCount(console, doubtful);
+        if (keep_menus && typed_at_console)
+          if (const int doubtful = doubtfulEntries(gameList) + doubtfulEntries(appList); doubtful > 0)
+            sayDoubtfulCount(console, doubtful);
         {
           const int sent = console_url != nullptr ? sendAfterSave(console, console_url) : kTripDone;
           holdClosingConsole(console);

@@ -75,3 +75,12 @@ std::string_view baseName(std::string_view path) {
 bool callerPauses(const ConsoleStream& console) {
   return isConsole(console.input_fd) && std::getenv("HVN_CALLER_PAUSES") != nullptr;
 }
+
+void sayBackups(ConsoleStream& out, const bool (&backed_up)[2]) {
+  const int backups = backed_up[0] + backed_up[1];
+  if (backups == 0) return;
+  writeText(out, backups == 1 ? " (the old menu is in " : " (the old menus are in ");
+  if (backed_up[1]) writeTexts(out, {baseName(kGameMenuPath), kBackupSuffix, backups == 2 ? " and " : ""});
+  if (backed_up[0]) writeTexts(out, {baseName(kAppMenuPath), kBackupSuffix});
+  writeText(out, ")");
+}

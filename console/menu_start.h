@@ -29,6 +29,11 @@ bool keepMenuFiles(WatchedMenuFile (&files)[2], std::uint64_t (*lines)[kMaxEntri
 // the program's own wait would be a second one.
 bool callerPauses(const ConsoleStream& console);
 
+// Where a save kept the old menus, app menu first in `backed_up` as the
+// files are written: " (the old menus are in games.ini.bak and
+// apps.ini.bak)", or nothing where it kept none.
+void sayBackups(ConsoleStream& out, const bool (&backed_up)[2]);
+
 // A menu file's name alone, as it stands in its folder.
 std::string_view baseName(std::string_view path);
 

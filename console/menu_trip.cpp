@@ -29,16 +29,6 @@ int notDone(const TripResult& trip, std::string_view after) {
   return kTripNotDone;
 }
 
-// " (the old menus are in games.ini.bak and apps.ini.bak)", as a save says it.
-void sayBackups(ConsoleStream& out, const bool (&backed_up)[2], std::string_view where) {
-  const int backups = backed_up[0] + backed_up[1];
-  if (backups == 0) return;
-  writeText(out, backups == 1 ? " (the old menu is in " : " (the old menus are in ");
-  if (backed_up[1]) writeTexts(out, {"games.ini", kBackupSuffix, backups == 2 ? " and " : ""});
-  if (backed_up[0]) writeTexts(out, {"apps.ini", kBackupSuffix});
-  writeTexts(out, {where, ")"});
-}
-
 // Reaches the console at `url` and takes `step` there; false, with
 // `status`, where it could not be reached.
 bool travel(const char* url, TripResult (*step)(FtpConnection*, const ConsoleAddress&), ConsoleAddress& address,
@@ -63,7 +53,7 @@ int alone(int (*trip)(ConsoleStream&, const char*), const char* url) {
 
 int fetchInto(ConsoleStream& out, const char* url, bool for_session) {
   ConsoleAddress address;
-  static TripResult trip;
+  TripResult trip;
   int status = kTripDone;
   if (!travel(url, fetchMenus, address, trip, status)) return status;
   char shown[1536];
@@ -78,7 +68,7 @@ int fetchInto(ConsoleStream& out, const char* url, bool for_session) {
   } else {
     writeTexts(out, {"Fetched ", kGameMenuPath, " and ", kAppMenuPath, " from ", shown});
   }
-  sayBackups(out, trip.written.backed_up, "");
+  sayBackups(out, trip.written.backed_up);
   writeText(out, "\n");
   return kTripDone;
 }
@@ -125,7 +115,7 @@ int runFetch(const char* url) {
 
 int sendAfterSave(ConsoleStream& out, const char* url) {
   ConsoleAddress address;
-  static TripResult trip;
+  TripResult trip;
   int status = kTripDone;
   if (!travel(url, sendMenus, address, trip, status)) return status;
   if (!trip.done) return notDone(trip, "; the console's old menus are at their names or their .bak there");

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/file_steps.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -273,4 +275,18 @@ bool temporaryName(std::string_view stem, char (&name)[kNameSize]) {
   for (int digit = 0; digit < 6; ++digit, mixed /= 62) *at++ = kDigits[mixed % 62];
   *at = '\0';
   return true;
+}
+
+bool readFileStart(const char* path, char* into, std::size_t capacity, std::size_t& size, bool& whole,
+                   char (&words)[kWordsSize]) {
+  const int fd = openToRead(path, words);
+  if (fd < 0) return false;
+  size = 0;
+  long n = 0;
+  while (size < capacity && (n = readFileBytes(fd, into + size, capacity - size)) > 0) size += static_cast<std::size_t>(n);
+  char more = 0;
+  whole = n == 0 || (n > 0 && readFileBytes(fd, &more, 1) == 0);
+  if (n < 0) std::snprintf(words, sizeof words, "%s", std::strerror(errno));
+  closeFile(fd);
+  return n >= 0;
 }

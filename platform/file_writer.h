@@ -81,4 +81,11 @@ inline constexpr int kHeldElsewhere = -2;
 std::string_view whyNotReplaceable(const char* path, char (&words)[kWordsSize]);
 int openToRead(const char* path, char (&words)[kWordsSize]);
 
+// Reads the file at `path`, opened as openToRead opens it, from its start
+// into `into` until `capacity` bytes are read or it ends: `size` says how
+// many, `whole` whether it ended there. False, with why in `words`, where it
+// cannot be opened or read.
+bool readFileStart(const char* path, char* into, std::size_t capacity, std::size_t& size, bool& whole,
+                   char (&words)[kWordsSize]);
+
 #endif  // HALVANE_PLATFORM_FILE_WRITER_H_

@@ -42,6 +42,14 @@ inline constexpr std::string_view kEditMenusCommand = "start halvane-menu --keep
 inline constexpr std::string_view kReadOnlyMend = "";
 #endif
 
+// Bytes `from` to `from + size` of `text`, cut to what it holds: a view made
+// by hand, as substr could throw, which would link exception machinery into
+// the Windows program.
+inline std::string_view slice(std::string_view text, std::size_t from, std::size_t size = std::string_view::npos) {
+  from = from < text.size() ? from : text.size();
+  return {text.data() + from, size < text.size() - from ? size : text.size() - from};
+}
+
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
